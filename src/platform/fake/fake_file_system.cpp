@@ -1,0 +1,384 @@
+#include "platform/fake/fake_file_system.h"
+
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+#include "text/chars.h"
+#include "text/compare.h"
+#include "text/format.h"
+
+namespace kv::platform {
+
+class FakeWritableFile final : public WritableFile {
+ public:
+  FakeWritableFile(FakeFileSystem& fs, std::string key, std::string path)
+      : fs_(fs), key_(std::move(key)), path_(std::move(path)) {}
+  ~FakeWritableFile() override {
+    if (!closed_) fs_.Release(key_);
+  }
+  bool Write(std::string_view data) override {
+    if (closed_ || fs_.Fails(FileOp::Write, path_)) return false;
+    return fs_.AppendData(key_, data);
+  }
+  bool Close() override {
+    if (closed_) return false;
+    closed_ = true;
+    fs_.Release(key_);
+    return !fs_.Fails(FileOp::Close, path_);
+  }
+
+ private:
+  FakeFileSystem& fs_;
+  std::string key_, path_;
+  bool closed_ = false;
+};
+
+FakeFileSystem::FakeFileSystem(Clock& clock) : clock_(clock) {}
+
+std::string FakeFileSystem::Key(std::string_view normalized) { return text::ToUpper(normalized); }
+
+std::string FakeFileSystem::Normalize(std::string_view path) const {
+  std::string p(path);
+  for (auto& c : p)
+    if (c == '/') c = '\\';
+  std::string root;
+  std::string rest;
+  if (p.size() >= 2 && p[1] == ':') {
+    root = p.substr(0, 2);
+    root[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
+    rest = p.substr(2);
+    if (rest.empty() || rest[0] != '\\') {
+      // "C:foo" is relative to the drive's current folder; treat as the root.
+      rest = "\\" + rest;
+    }
+  } else if (p.rfind("\\\\", 0) == 0) {
+    // UNC: \\server\share is the root.
+    std::size_t a = p.find('\\', 2);
+    std::size_t b = a == std::string::npos ? std::string::npos : p.find('\\', a + 1);
+    root = p.substr(0, b);
+    rest = b == std::string::npos ? "" : p.substr(b);
+  } else if (!p.empty() && p[0] == '\\') {
+    root = cwd_.substr(0, 2);
+    rest = p;
+  } else {
+    return Normalize(cwd_ + "\\" + p);
+  }
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= rest.size()) {
+    std::size_t end = rest.find('\\', start);
+    if (end == std::string::npos) end = rest.size();
+    std::string part = rest.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string out = root;
+  if (parts.empty()) return out + "\\";
+  for (auto& part : parts) out += "\\" + part;
+  return out;
+}
+
+bool FakeFileSystem::Fails(FileOp op, std::string_view path) {
+  std::function<bool(FileOp, std::string_view)> hook;
+  {
+    std::lock_guard lock(mutex_);
+    hook = hook_;
+  }
+  return hook && hook(op, path);
+}
+
+bool FakeFileSystem::ParentExists(const std::string& normalized) const {
+  const std::size_t cut = normalized.rfind('\\');
+  if (cut == std::string::npos) return false;
+  std::string parent = normalized.substr(0, cut);
+  if (parent.size() == 2 && parent[1] == ':') return true;  // drive root
+  if (cut + 1 == normalized.size()) return true;            // the root itself
+  auto it = entries_.find(Key(parent));
+  if (it != entries_.end()) return it->second.directory;
+  // A UNC share root exists implicitly.
+  return parent.rfind("\\\\", 0) == 0 && std::count(parent.begin(), parent.end(), '\\') == 3;
+}
+
+void FakeFileSystem::AddParents(const std::string& normalized) {
+  std::size_t pos = normalized.rfind('\\');
+  if (pos == std::string::npos || pos < 3) return;
+  std::string parent = normalized.substr(0, pos);
+  if (entries_.count(Key(parent))) return;
+  AddParents(parent);
+  Entry e;
+  e.path = parent;
+  e.directory = true;
+  e.info.directory = true;
+  e.info.last_write = clock_.NowUtc();
+  entries_[Key(parent)] = e;
+}
+
+std::optional<std::string> FakeFileSystem::ReadFile(std::string_view path) {
+  if (Fails(FileOp::Read, path)) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  const std::string key = Key(Normalize(path));
+  auto it = entries_.find(key);
+  if (it == entries_.end() || it->second.directory || open_.count(key)) return std::nullopt;
+  return it->second.data;
+}
+
+std::unique_ptr<WritableFile> FakeFileSystem::CreateFile(std::string_view path, OpenMode mode) {
+  if (Fails(FileOp::Create, path)) return nullptr;
+  std::lock_guard lock(mutex_);
+  const std::string norm = Normalize(path);
+  const std::string key = Key(norm);
+  if (open_.count(key) || !ParentExists(norm)) return nullptr;
+  auto it = entries_.find(key);
+  if (it != entries_.end()) {
+    if (it->second.directory || it->second.info.read_only) return nullptr;
+    if (mode == OpenMode::CreateNew) return nullptr;
+    if (mode == OpenMode::CreateAlways) {
+      it->second.data.clear();
+      it->second.info.size = 0;
+      it->second.info.last_write = clock_.NowUtc();
+    }
+  } else {
+    Entry e;
+    e.path = norm;
+    e.info.last_write = clock_.NowUtc();
+    entries_[key] = e;
+  }
+  open_.insert(key);
+  return std::make_unique<FakeWritableFile>(*this, key, norm);
+}
+
+bool FakeFileSystem::AppendData(const std::string& key, std::string_view data) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(key);
+  if (it == entries_.end()) return false;
+  bool complete = true;
+  if (write_budget_) {
+    if (data.size() > *write_budget_) {
+      data = data.substr(0, *write_budget_);
+      complete = false;
+    }
+    *write_budget_ -= data.size();
+  }
+  it->second.data.append(data);
+  it->second.info.size = it->second.data.size();
+  it->second.info.last_write = clock_.NowUtc();
+  return complete;
+}
+
+void FakeFileSystem::Release(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  open_.erase(key);
+}
+
+bool FakeFileSystem::DeleteFile(std::string_view path) {
+  if (Fails(FileOp::Delete, path)) return false;
+  std::lock_guard lock(mutex_);
+  const std::string key = Key(Normalize(path));
+  auto it = entries_.find(key);
+  if (it == entries_.end() || it->second.directory || open_.count(key) ||
+      it->second.info.read_only)
+    return false;
+  entries_.erase(it);
+  return true;
+}
+
+bool FakeFileSystem::MoveFile(std::string_view from, std::string_view to, bool replace) {
+  if (Fails(FileOp::Move, from)) return false;
+  std::lock_guard lock(mutex_);
+  const std::string src = Key(Normalize(from));
+  const std::string dst_norm = Normalize(to);
+  const std::string dst = Key(dst_norm);
+  auto it = entries_.find(src);
+  if (it == entries_.end() || it->second.directory || open_.count(src) || open_.count(dst))
+    return false;
+  if (!ParentExists(dst_norm)) return false;
+  auto existing = entries_.find(dst);
+  if (existing != entries_.end() && src != dst) {
+    if (!replace || existing->second.directory) return false;
+  }
+  Entry e = std::move(it->second);
+  entries_.erase(it);
+  e.path = dst_norm;
+  entries_[dst] = std::move(e);
+  return true;
+}
+
+bool FakeFileSystem::CopyFile(std::string_view from, std::string_view to, bool fail_if_exists) {
+  if (Fails(FileOp::Copy, from)) return false;
+  std::lock_guard lock(mutex_);
+  const std::string src = Key(Normalize(from));
+  const std::string dst_norm = Normalize(to);
+  const std::string dst = Key(dst_norm);
+  auto it = entries_.find(src);
+  if (it == entries_.end() || it->second.directory || open_.count(src) || open_.count(dst))
+    return false;
+  if (!ParentExists(dst_norm)) return false;
+  auto existing = entries_.find(dst);
+  if (existing != entries_.end() && (fail_if_exists || existing->second.directory)) return false;
+  Entry e = it->second;
+  e.path = dst_norm;
+  entries_[dst] = std::move(e);
+  return true;
+}
+
+std::optional<FileInfo> FakeFileSystem::GetInfo(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  const std::string norm = Normalize(path);
+  if (norm.size() == 3 && norm[1] == ':') {
+    FileInfo root;
+    root.directory = true;
+    return root;
+  }
+  auto it = entries_.find(Key(norm));
+  if (it == entries_.end()) return std::nullopt;
+  return it->second.info;
+}
+
+CreateDirResult FakeFileSystem::CreateDirectory(std::string_view path) {
+  if (Fails(FileOp::CreateDir, path)) return CreateDirResult::Failed;
+  std::lock_guard lock(mutex_);
+  const std::string norm = Normalize(path);
+  if (norm.size() == 3 && norm[1] == ':') return CreateDirResult::AlreadyExists;
+  const std::string key = Key(norm);
+  if (entries_.count(key)) return CreateDirResult::AlreadyExists;
+  if (!ParentExists(norm)) return CreateDirResult::PathNotFound;
+  Entry e;
+  e.path = norm;
+  e.directory = true;
+  e.info.directory = true;
+  e.info.last_write = clock_.NowUtc();
+  entries_[key] = e;
+  return CreateDirResult::Created;
+}
+
+bool FakeFileSystem::RemoveDirectory(std::string_view path) {
+  if (Fails(FileOp::Delete, path)) return false;
+  std::lock_guard lock(mutex_);
+  const std::string key = Key(Normalize(path));
+  auto it = entries_.find(key);
+  if (it == entries_.end() || !it->second.directory) return false;
+  auto child = entries_.lower_bound(key + "\\");
+  if (child != entries_.end() && child->first.rfind(key + "\\", 0) == 0) return false;  // not empty
+  entries_.erase(it);
+  return true;
+}
+
+std::vector<FolderEntry> FakeFileSystem::ListFolder(std::string_view folder,
+                                                    std::string_view pattern) {
+  std::vector<FolderEntry> out;
+  if (Fails(FileOp::List, folder)) return out;
+  std::lock_guard lock(mutex_);
+  std::string prefix = Key(Normalize(folder));
+  if (prefix.back() != '\\') prefix += '\\';
+  for (auto it = entries_.lower_bound(prefix);
+       it != entries_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+    if (it->first.find('\\', prefix.size()) != std::string::npos) continue;
+    const std::string& p = it->second.path;
+    std::string name = p.substr(p.rfind('\\') + 1);
+    if (MatchesPattern(name, pattern)) out.push_back({std::move(name), it->second.info});
+  }
+  return out;
+}
+
+std::string FakeFileSystem::LongPath(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(Key(Normalize(path)));
+  return it == entries_.end() ? std::string(path) : it->second.path;
+}
+
+std::string FakeFileSystem::CurrentDirectory() {
+  std::lock_guard lock(mutex_);
+  return cwd_;
+}
+
+std::string FakeFileSystem::TempFolder() {
+  std::lock_guard lock(mutex_);
+  return temp_;
+}
+
+std::optional<std::string> FakeFileSystem::CreateTempFile(std::string_view folder,
+                                                          std::string_view prefix) {
+  std::string base(folder);
+  if (!base.empty() && base.back() != '\\') base += '\\';
+  for (int attempt = 0; attempt < 0x10000; ++attempt) {
+    unsigned n;
+    {
+      std::lock_guard lock(mutex_);
+      n = ++temp_counter_;
+    }
+    std::string path = base + std::string(prefix.substr(0, 3)) + text::Format("%X.tmp", n & 0xFFFF);
+    auto f = CreateFile(path, OpenMode::CreateNew);
+    if (f) {
+      f->Close();
+      return path;
+    }
+    if (!IsDirectory(folder)) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+void FakeFileSystem::AddFile(std::string_view path, std::string_view data) {
+  std::lock_guard lock(mutex_);
+  const std::string norm = Normalize(path);
+  AddParents(norm);
+  Entry e;
+  e.path = norm;
+  e.data = std::string(data);
+  e.info.size = data.size();
+  e.info.last_write = clock_.NowUtc();
+  entries_[Key(norm)] = std::move(e);
+}
+
+void FakeFileSystem::AddFolder(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  const std::string norm = Normalize(path);
+  if (norm.size() <= 3) return;
+  AddParents(norm + "\\x");
+}
+
+void FakeFileSystem::SetHidden(std::string_view path, bool hidden) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(Key(Normalize(path)));
+  if (it != entries_.end()) it->second.info.hidden = hidden;
+}
+
+void FakeFileSystem::SetLastWrite(std::string_view path, FileTime t) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(Key(Normalize(path)));
+  if (it != entries_.end()) it->second.info.last_write = t;
+}
+
+void FakeFileSystem::SetCurrentDirectory(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  cwd_ = Normalize(path);
+}
+
+void FakeFileSystem::SetTempFolder(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  temp_ = Normalize(path);
+  if (temp_.back() != '\\') temp_ += '\\';
+}
+
+void FakeFileSystem::SetFaultHook(std::function<bool(FileOp, std::string_view)> hook) {
+  std::lock_guard lock(mutex_);
+  hook_ = std::move(hook);
+}
+
+void FakeFileSystem::SetWriteLimit(std::optional<std::size_t> bytes) {
+  std::lock_guard lock(mutex_);
+  write_budget_ = bytes;
+}
+
+std::size_t FakeFileSystem::FileCount() const {
+  std::lock_guard lock(mutex_);
+  std::size_t n = 0;
+  for (auto& [_, e] : entries_) n += !e.directory;
+  return n;
+}
+
+}  // namespace kv::platform

@@ -1,0 +1,139 @@
+#include "platform/fake/fake_registry.h"
+
+#include <algorithm>
+
+namespace kv::platform {
+namespace {
+
+std::vector<std::string_view> SplitPath(std::string_view path) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('\\', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+class FakeKey final : public RegistryKey {
+ public:
+  FakeKey(FakeRegistry& reg, std::shared_ptr<FakeRegistry::Node> node, bool writable)
+      : reg_(reg), node_(std::move(node)), writable_(writable) {}
+
+  std::vector<std::string> SubKeyNames() override {
+    std::lock_guard lock(reg_.mutex());
+    std::vector<std::string> names;
+    names.reserve(node_->children.size());
+    for (auto& [_, child] : node_->children) names.push_back(child->name);
+    return names;
+  }
+
+  std::vector<NamedValue> Values() override {
+    std::lock_guard lock(reg_.mutex());
+    return node_->values;
+  }
+
+  std::optional<RegValue> Read(std::string_view name) override {
+    std::lock_guard lock(reg_.mutex());
+    for (auto& v : node_->values)
+      if (text::EqualsNoCase(v.name, name)) return v.value;
+    return std::nullopt;
+  }
+
+  bool Write(std::string_view name, const RegValue& value) override {
+    std::lock_guard lock(reg_.mutex());
+    if (!writable_ || reg_.read_only()) return false;
+    for (auto& v : node_->values)
+      if (text::EqualsNoCase(v.name, name)) {
+        v.value = value;
+        return true;
+      }
+    node_->values.push_back({std::string(name), value});
+    return true;
+  }
+
+  bool DeleteValue(std::string_view name) override {
+    std::lock_guard lock(reg_.mutex());
+    if (!writable_ || reg_.read_only()) return false;
+    auto& vals = node_->values;
+    auto it = std::find_if(vals.begin(), vals.end(),
+                           [&](const NamedValue& v) { return text::EqualsNoCase(v.name, name); });
+    if (it == vals.end()) return false;
+    vals.erase(it);
+    return true;
+  }
+
+ private:
+  FakeRegistry& reg_;
+  std::shared_ptr<FakeRegistry::Node> node_;
+  bool writable_;
+};
+
+}  // namespace
+
+FakeRegistry::FakeRegistry() {
+  for (auto& r : roots_) r = std::make_shared<Node>();
+}
+
+std::string FakeRegistry::ViewPath(RootKey root, std::string_view path, RegView view) {
+  std::string p(path);
+  while (!p.empty() && p.front() == '\\') p.erase(0, 1);
+  if (view == RegView::View32 && root == RootKey::LocalMachine) {
+    auto parts = SplitPath(p);
+    if (!parts.empty() && text::EqualsNoCase(parts[0], "Software") &&
+        !(parts.size() > 1 && text::EqualsNoCase(parts[1], "WOW6432Node"))) {
+      std::string out = "Software\\WOW6432Node";
+      for (std::size_t i = 1; i < parts.size(); ++i) out += "\\" + std::string(parts[i]);
+      return out;
+    }
+  }
+  return p;
+}
+
+std::shared_ptr<FakeRegistry::Node> FakeRegistry::Find(RootKey root, std::string_view path,
+                                                       RegView view, bool create) {
+  auto node = roots_[static_cast<int>(root)];
+  const std::string viewed = ViewPath(root, path, view);
+  for (auto part : SplitPath(viewed)) {
+    auto it = node->children.find(part);
+    if (it == node->children.end()) {
+      if (!create) return nullptr;
+      auto child = std::make_shared<Node>();
+      child->name = std::string(part);
+      it = node->children.emplace(child->name, child).first;
+    }
+    node = it->second;
+  }
+  return node;
+}
+
+std::unique_ptr<RegistryKey> FakeRegistry::Open(RootKey root, std::string_view path,
+                                                RegView view, bool writable) {
+  std::lock_guard lock(mutex_);
+  auto node = Find(root, path, view, false);
+  if (!node) return nullptr;
+  return std::make_unique<FakeKey>(*this, std::move(node), writable);
+}
+
+std::unique_ptr<RegistryKey> FakeRegistry::Create(RootKey root, std::string_view path,
+                                                  RegView view) {
+  std::lock_guard lock(mutex_);
+  if (read_only_) return nullptr;
+  return std::make_unique<FakeKey>(*this, Find(root, path, view, true), true);
+}
+
+bool FakeRegistry::DeleteTree(RootKey root, std::string_view path, RegView view) {
+  std::lock_guard lock(mutex_);
+  if (read_only_) return false;
+  const std::string viewed = ViewPath(root, path, view);
+  const std::size_t cut = viewed.rfind('\\');
+  const std::string parent = cut == std::string::npos ? "" : viewed.substr(0, cut);
+  const std::string leaf = cut == std::string::npos ? viewed : viewed.substr(cut + 1);
+  if (leaf.empty()) return false;
+  auto node = Find(root, parent, RegView::Native, false);
+  return node && node->children.erase(leaf) > 0;
+}
+
+}  // namespace kv::platform

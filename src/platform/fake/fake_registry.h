@@ -1,0 +1,50 @@
+#pragma once
+// In-memory registry with Windows semantics: case-insensitive names, values
+// kept in the order they were written, and the 32-bit view of HKLM\Software
+// living under Software\WOW6432Node as on 64-bit Windows.
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/registry.h"
+#include "text/compare.h"
+
+namespace kv::platform {
+
+class FakeRegistry final : public Registry {
+ public:
+  struct Node {
+    std::string name;
+    std::map<std::string, std::shared_ptr<Node>, text::LessNoCase> children;
+    std::vector<NamedValue> values;
+  };
+
+  FakeRegistry();
+
+  std::unique_ptr<RegistryKey> Open(RootKey root, std::string_view path, RegView view,
+                                    bool writable) override;
+  std::unique_ptr<RegistryKey> Create(RootKey root, std::string_view path,
+                                      RegView view) override;
+  bool DeleteTree(RootKey root, std::string_view path, RegView view) override;
+
+  // When set, every write, create and delete fails (a locked-down profile).
+  void SetReadOnly(bool read_only) { read_only_ = read_only; }
+  bool read_only() const { return read_only_; }
+
+  // The path as stored, with the WOW64 view applied.
+  static std::string ViewPath(RootKey root, std::string_view path, RegView view);
+
+  std::recursive_mutex& mutex() { return mutex_; }
+
+ private:
+  std::shared_ptr<Node> Find(RootKey root, std::string_view path, RegView view, bool create);
+
+  std::shared_ptr<Node> roots_[3];
+  bool read_only_ = false;
+  std::recursive_mutex mutex_;
+};
+
+}  // namespace kv::platform

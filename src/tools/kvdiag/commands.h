@@ -1,0 +1,28 @@
+#pragma once
+// kvdiag command groups. Each group lives in its own cmd_*.cpp file and gets
+// the arguments after its name; it prints to stdout and returns the exit code.
+#include <string>
+#include <vector>
+
+namespace kv::diag {
+
+using Args = std::vector<std::string>;
+
+struct Command {
+  const char* name;
+  const char* usage;
+  int (*run)(const Args& args);
+};
+
+// The table of all groups, defined in main.cpp.
+const std::vector<Command>& Commands();
+
+int RunSettings(const Args& args);  // cmd_settings.cpp
+int RunPaths(const Args& args);     // cmd_settings.cpp
+int RunVersion(const Args& args);   // cmd_names.cpp
+int RunName(const Args& args);      // cmd_names.cpp
+
+// Exit code 2 with a usage line on stderr.
+int UsageError(const char* usage);
+
+}  // namespace kv::diag
