@@ -17,5 +17,12 @@ kv_wine_prefix() {
 }
 
 # Keeps one wineserver up for a whole test run instead of one per process.
-kv_wine_start() { kv_wine_prefix; wineserver -p >/dev/null 2>&1 || true; }
+# The first program of a session starts Wine's background services; they
+# inherit that program's output, so start them here with output to
+# /dev/null, or a test runner reading a test's pipe would wait for them.
+kv_wine_start() {
+  kv_wine_prefix
+  wineserver -p >/dev/null 2>&1 || true
+  timeout 60 wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+}
 kv_wine_stop() { wineserver -k >/dev/null 2>&1 || true; }

@@ -5,8 +5,8 @@
 
 namespace kv::platform {
 
-bool FileSystem::WriteFile(std::string_view path, std::string_view data) {
-  auto f = CreateFile(path, OpenMode::CreateAlways);
+bool FileSystem::WriteAll(std::string_view path, std::string_view data) {
+  auto f = OpenWrite(path, OpenMode::CreateAlways);
   if (!f) return false;
   const bool wrote = f->Write(data);
   return f->Close() && wrote;

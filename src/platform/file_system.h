@@ -48,15 +48,15 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  virtual std::optional<std::string> ReadFile(std::string_view path) = 0;
-  virtual std::unique_ptr<WritableFile> CreateFile(std::string_view path, OpenMode mode) = 0;
-  virtual bool DeleteFile(std::string_view path) = 0;
+  virtual std::optional<std::string> ReadAll(std::string_view path) = 0;
+  virtual std::unique_ptr<WritableFile> OpenWrite(std::string_view path, OpenMode mode) = 0;
+  virtual bool Delete(std::string_view path) = 0;
   // Fails when `to` exists unless `replace` is set.
-  virtual bool MoveFile(std::string_view from, std::string_view to, bool replace) = 0;
-  virtual bool CopyFile(std::string_view from, std::string_view to, bool fail_if_exists) = 0;
+  virtual bool Move(std::string_view from, std::string_view to, bool replace) = 0;
+  virtual bool Copy(std::string_view from, std::string_view to, bool fail_if_exists) = 0;
   virtual std::optional<FileInfo> GetInfo(std::string_view path) = 0;
-  virtual CreateDirResult CreateDirectory(std::string_view path) = 0;
-  virtual bool RemoveDirectory(std::string_view path) = 0;
+  virtual CreateDirResult MakeDirectory(std::string_view path) = 0;
+  virtual bool RemoveFolder(std::string_view path) = 0;
   // Entries of `folder` whose names match `pattern` ("*", "*.lnk"; no "." or "..").
   virtual std::vector<FolderEntry> ListFolder(std::string_view folder,
                                               std::string_view pattern = "*") = 0;
@@ -74,7 +74,7 @@ class FileSystem {
     return i && i->directory;
   }
   // Writes the whole file (CreateAlways); false on any failure.
-  bool WriteFile(std::string_view path, std::string_view data);
+  bool WriteAll(std::string_view path, std::string_view data);
 };
 
 // Matches a file name against a Windows wildcard pattern ("*", "?"), without regard to case.

@@ -118,7 +118,7 @@ void FakeFileSystem::AddParents(const std::string& normalized) {
   entries_[Key(parent)] = e;
 }
 
-std::optional<std::string> FakeFileSystem::ReadFile(std::string_view path) {
+std::optional<std::string> FakeFileSystem::ReadAll(std::string_view path) {
   if (Fails(FileOp::Read, path)) return std::nullopt;
   std::lock_guard lock(mutex_);
   const std::string key = Key(Normalize(path));
@@ -127,7 +127,7 @@ std::optional<std::string> FakeFileSystem::ReadFile(std::string_view path) {
   return it->second.data;
 }
 
-std::unique_ptr<WritableFile> FakeFileSystem::CreateFile(std::string_view path, OpenMode mode) {
+std::unique_ptr<WritableFile> FakeFileSystem::OpenWrite(std::string_view path, OpenMode mode) {
   if (Fails(FileOp::Create, path)) return nullptr;
   std::lock_guard lock(mutex_);
   const std::string norm = Normalize(path);
@@ -175,7 +175,7 @@ void FakeFileSystem::Release(const std::string& key) {
   open_.erase(key);
 }
 
-bool FakeFileSystem::DeleteFile(std::string_view path) {
+bool FakeFileSystem::Delete(std::string_view path) {
   if (Fails(FileOp::Delete, path)) return false;
   std::lock_guard lock(mutex_);
   const std::string key = Key(Normalize(path));
@@ -187,7 +187,7 @@ bool FakeFileSystem::DeleteFile(std::string_view path) {
   return true;
 }
 
-bool FakeFileSystem::MoveFile(std::string_view from, std::string_view to, bool replace) {
+bool FakeFileSystem::Move(std::string_view from, std::string_view to, bool replace) {
   if (Fails(FileOp::Move, from)) return false;
   std::lock_guard lock(mutex_);
   const std::string src = Key(Normalize(from));
@@ -208,7 +208,7 @@ bool FakeFileSystem::MoveFile(std::string_view from, std::string_view to, bool r
   return true;
 }
 
-bool FakeFileSystem::CopyFile(std::string_view from, std::string_view to, bool fail_if_exists) {
+bool FakeFileSystem::Copy(std::string_view from, std::string_view to, bool fail_if_exists) {
   if (Fails(FileOp::Copy, from)) return false;
   std::lock_guard lock(mutex_);
   const std::string src = Key(Normalize(from));
@@ -239,7 +239,7 @@ std::optional<FileInfo> FakeFileSystem::GetInfo(std::string_view path) {
   return it->second.info;
 }
 
-CreateDirResult FakeFileSystem::CreateDirectory(std::string_view path) {
+CreateDirResult FakeFileSystem::MakeDirectory(std::string_view path) {
   if (Fails(FileOp::CreateDir, path)) return CreateDirResult::Failed;
   std::lock_guard lock(mutex_);
   const std::string norm = Normalize(path);
@@ -256,7 +256,7 @@ CreateDirResult FakeFileSystem::CreateDirectory(std::string_view path) {
   return CreateDirResult::Created;
 }
 
-bool FakeFileSystem::RemoveDirectory(std::string_view path) {
+bool FakeFileSystem::RemoveFolder(std::string_view path) {
   if (Fails(FileOp::Delete, path)) return false;
   std::lock_guard lock(mutex_);
   const std::string key = Key(Normalize(path));
@@ -312,7 +312,7 @@ std::optional<std::string> FakeFileSystem::CreateTempFile(std::string_view folde
       n = ++temp_counter_;
     }
     std::string path = base + std::string(prefix.substr(0, 3)) + text::Format("%X.tmp", n & 0xFFFF);
-    auto f = CreateFile(path, OpenMode::CreateNew);
+    auto f = OpenWrite(path, OpenMode::CreateNew);
     if (f) {
       f->Close();
       return path;

@@ -20,14 +20,14 @@ class FakeFileSystem final : public FileSystem {
  public:
   explicit FakeFileSystem(Clock& clock);
 
-  std::optional<std::string> ReadFile(std::string_view path) override;
-  std::unique_ptr<WritableFile> CreateFile(std::string_view path, OpenMode mode) override;
-  bool DeleteFile(std::string_view path) override;
-  bool MoveFile(std::string_view from, std::string_view to, bool replace) override;
-  bool CopyFile(std::string_view from, std::string_view to, bool fail_if_exists) override;
+  std::optional<std::string> ReadAll(std::string_view path) override;
+  std::unique_ptr<WritableFile> OpenWrite(std::string_view path, OpenMode mode) override;
+  bool Delete(std::string_view path) override;
+  bool Move(std::string_view from, std::string_view to, bool replace) override;
+  bool Copy(std::string_view from, std::string_view to, bool fail_if_exists) override;
   std::optional<FileInfo> GetInfo(std::string_view path) override;
-  CreateDirResult CreateDirectory(std::string_view path) override;
-  bool RemoveDirectory(std::string_view path) override;
+  CreateDirResult MakeDirectory(std::string_view path) override;
+  bool RemoveFolder(std::string_view path) override;
   std::vector<FolderEntry> ListFolder(std::string_view folder, std::string_view pattern) override;
   std::string LongPath(std::string_view path) override;
   std::string CurrentDirectory() override;

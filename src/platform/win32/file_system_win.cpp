@@ -1,0 +1,169 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/win32/wide.h"
+#include "platform/win32/win32_adapters.h"
+
+namespace kv::platform::win32 {
+namespace {
+
+FileTime ToFileTime(const FILETIME& ft) {
+  return (static_cast<FileTime>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+FileInfo ToInfo(DWORD attrs, DWORD size_high, DWORD size_low, const FILETIME& write) {
+  FileInfo info;
+  info.directory = (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.hidden = (attrs & FILE_ATTRIBUTE_HIDDEN) != 0;
+  info.read_only = (attrs & FILE_ATTRIBUTE_READONLY) != 0;
+  info.system = (attrs & FILE_ATTRIBUTE_SYSTEM) != 0;
+  info.size = (static_cast<std::uint64_t>(size_high) << 32) | size_low;
+  info.last_write = ToFileTime(write);
+  return info;
+}
+
+class Win32WritableFile final : public WritableFile {
+ public:
+  explicit Win32WritableFile(HANDLE h) : h_(h) {}
+  ~Win32WritableFile() override {
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+  }
+  bool Write(std::string_view data) override {
+    while (!data.empty()) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
+      DWORD written = 0;
+      if (!WriteFile(h_, data.data(), chunk, &written, nullptr) || written == 0) return false;
+      data.remove_prefix(written);
+    }
+    return true;
+  }
+  bool Close() override {
+    if (h_ == INVALID_HANDLE_VALUE) return false;
+    const BOOL ok = CloseHandle(h_);
+    h_ = INVALID_HANDLE_VALUE;
+    return ok != FALSE;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+}  // namespace
+
+std::optional<std::string> Win32FileSystem::ReadAll(std::string_view path) {
+  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::string out;
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(h, &size) && size.QuadPart > 0) out.reserve(static_cast<std::size_t>(size.QuadPart));
+  char buf[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(h, buf, sizeof buf, &got, nullptr)) {
+      CloseHandle(h);
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    out.append(buf, got);
+  }
+  CloseHandle(h);
+  return out;
+}
+
+std::unique_ptr<WritableFile> Win32FileSystem::OpenWrite(std::string_view path, OpenMode mode) {
+  const DWORD disposition = mode == OpenMode::CreateAlways ? CREATE_ALWAYS
+                            : mode == OpenMode::CreateNew  ? CREATE_NEW
+                                                           : OPEN_ALWAYS;
+  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (mode == OpenMode::Append) SetFilePointer(h, 0, nullptr, FILE_END);
+  return std::make_unique<Win32WritableFile>(h);
+}
+
+bool Win32FileSystem::Delete(std::string_view path) {
+  return DeleteFileW(Widen(path).c_str()) != FALSE;
+}
+
+bool Win32FileSystem::Move(std::string_view from, std::string_view to, bool replace) {
+  return MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
+                     replace ? MOVEFILE_REPLACE_EXISTING : 0) != FALSE;
+}
+
+bool Win32FileSystem::Copy(std::string_view from, std::string_view to, bool fail_if_exists) {
+  return CopyFileW(Widen(from).c_str(), Widen(to).c_str(), fail_if_exists) != FALSE;
+}
+
+std::optional<FileInfo> Win32FileSystem::GetInfo(std::string_view path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return ToInfo(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime);
+}
+
+CreateDirResult Win32FileSystem::MakeDirectory(std::string_view path) {
+  if (CreateDirectoryW(Widen(path).c_str(), nullptr)) return CreateDirResult::Created;
+  switch (GetLastError()) {
+    case ERROR_ALREADY_EXISTS: return CreateDirResult::AlreadyExists;
+    case ERROR_PATH_NOT_FOUND: return CreateDirResult::PathNotFound;
+    default: return CreateDirResult::Failed;
+  }
+}
+
+bool Win32FileSystem::RemoveFolder(std::string_view path) {
+  return RemoveDirectoryW(Widen(path).c_str()) != FALSE;
+}
+
+std::vector<FolderEntry> Win32FileSystem::ListFolder(std::string_view folder,
+                                                     std::string_view pattern) {
+  std::vector<FolderEntry> out;
+  std::string spec(folder);
+  if (!spec.empty() && spec.back() != '\\' && spec.back() != '/') spec += '\\';
+  spec += pattern;
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileExW(Widen(spec).c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch,
+                              nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (h == INVALID_HANDLE_VALUE) return out;
+  do {
+    const std::wstring_view name = fd.cFileName;
+    if (name == L"." || name == L"..") continue;
+    out.push_back({Narrow(name), ToInfo(fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
+                                        fd.ftLastWriteTime)});
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+  return out;
+}
+
+std::string Win32FileSystem::LongPath(std::string_view path) {
+  const std::wstring w = Widen(path);
+  const DWORD n = GetLongPathNameW(w.c_str(), nullptr, 0);
+  if (n == 0) return std::string(path);
+  std::wstring out(n, L'\0');
+  const DWORD got = GetLongPathNameW(w.c_str(), out.data(), n);
+  if (got == 0 || got >= n) return std::string(path);
+  out.resize(got);
+  return Narrow(out);
+}
+
+std::string Win32FileSystem::CurrentDirectory() {
+  wchar_t buf[MAX_PATH * 2];
+  const DWORD n = GetCurrentDirectoryW(MAX_PATH * 2, buf);
+  return n ? Narrow({buf, n}) : std::string();
+}
+
+std::string Win32FileSystem::TempFolder() {
+  wchar_t buf[MAX_PATH + 2];
+  const DWORD n = GetTempPathW(MAX_PATH + 2, buf);
+  return n ? Narrow({buf, n}) : std::string();
+}
+
+std::optional<std::string> Win32FileSystem::CreateTempFile(std::string_view folder,
+                                                           std::string_view prefix) {
+  wchar_t buf[MAX_PATH];
+  if (!GetTempFileNameW(Widen(folder).c_str(), Widen(prefix).c_str(), 0, buf)) return std::nullopt;
+  return Narrow(buf);
+}
+
+}  // namespace kv::platform::win32

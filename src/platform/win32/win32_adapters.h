@@ -1,0 +1,48 @@
+#pragma once
+// The real adapters of the ports on the Win32 API (wide functions only).
+#include "platform/machine.h"
+
+namespace kv::platform::win32 {
+
+class Win32Registry final : public Registry {
+ public:
+  std::unique_ptr<RegistryKey> Open(RootKey root, std::string_view path, RegView view,
+                                    bool writable) override;
+  std::unique_ptr<RegistryKey> Create(RootKey root, std::string_view path,
+                                      RegView view) override;
+  bool DeleteTree(RootKey root, std::string_view path, RegView view) override;
+};
+
+class Win32FileSystem final : public FileSystem {
+ public:
+  std::optional<std::string> ReadAll(std::string_view path) override;
+  std::unique_ptr<WritableFile> OpenWrite(std::string_view path, OpenMode mode) override;
+  bool Delete(std::string_view path) override;
+  bool Move(std::string_view from, std::string_view to, bool replace) override;
+  bool Copy(std::string_view from, std::string_view to, bool fail_if_exists) override;
+  std::optional<FileInfo> GetInfo(std::string_view path) override;
+  CreateDirResult MakeDirectory(std::string_view path) override;
+  bool RemoveFolder(std::string_view path) override;
+  std::vector<FolderEntry> ListFolder(std::string_view folder, std::string_view pattern) override;
+  std::string LongPath(std::string_view path) override;
+  std::string CurrentDirectory() override;
+  std::string TempFolder() override;
+  std::optional<std::string> CreateTempFile(std::string_view folder,
+                                            std::string_view prefix) override;
+};
+
+class Win32Shell final : public Shell {
+ public:
+  std::optional<std::string> GetFolder(SpecialFolder folder) override;
+  std::string ExecutablePath() override;
+  long Execute(std::string_view verb, std::string_view file, std::string_view parameters,
+               ShowCommand show, bool on_desktop_window) override;
+};
+
+class Win32Clock final : public Clock {
+ public:
+  FileTime NowUtc() override;
+  FileTime NowLocal() override;
+};
+
+}  // namespace kv::platform::win32
