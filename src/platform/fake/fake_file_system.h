@@ -28,7 +28,8 @@ class FakeFileSystem final : public FileSystem {
   std::optional<FileInfo> GetInfo(std::string_view path) override;
   CreateDirResult MakeDirectory(std::string_view path) override;
   bool RemoveFolder(std::string_view path) override;
-  std::vector<FolderEntry> ListFolder(std::string_view folder, std::string_view pattern) override;
+  std::vector<FolderEntry> ListFolder(std::string_view folder,
+                                      std::string_view pattern = "*") override;
   std::string LongPath(std::string_view path) override;
   std::string CurrentDirectory() override;
   std::string TempFolder() override;

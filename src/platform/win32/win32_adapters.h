@@ -6,11 +6,12 @@ namespace kv::platform::win32 {
 
 class Win32Registry final : public Registry {
  public:
-  std::unique_ptr<RegistryKey> Open(RootKey root, std::string_view path, RegView view,
-                                    bool writable) override;
+  std::unique_ptr<RegistryKey> Open(RootKey root, std::string_view path,
+                                    RegView view = RegView::Native, bool writable = false) override;
   std::unique_ptr<RegistryKey> Create(RootKey root, std::string_view path,
-                                      RegView view) override;
-  bool DeleteTree(RootKey root, std::string_view path, RegView view) override;
+                                      RegView view = RegView::Native) override;
+  bool DeleteTree(RootKey root, std::string_view path,
+                  RegView view = RegView::Native) override;
 };
 
 class Win32FileSystem final : public FileSystem {
@@ -23,7 +24,8 @@ class Win32FileSystem final : public FileSystem {
   std::optional<FileInfo> GetInfo(std::string_view path) override;
   CreateDirResult MakeDirectory(std::string_view path) override;
   bool RemoveFolder(std::string_view path) override;
-  std::vector<FolderEntry> ListFolder(std::string_view folder, std::string_view pattern) override;
+  std::vector<FolderEntry> ListFolder(std::string_view folder,
+                                      std::string_view pattern = "*") override;
   std::string LongPath(std::string_view path) override;
   std::string CurrentDirectory() override;
   std::string TempFolder() override;
