@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/console.h"
 #include "tools/kvdiag/commands.h"
 
 namespace kv::diag {
@@ -28,14 +29,17 @@ int UsageError(const char* usage) {
 
 int main(int argc, char** argv) {
   using namespace kv::diag;
-  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "help")) {
-    std::fprintf(argc < 2 ? stderr : stdout, "usage:\n");
-    for (const auto& c : Commands()) std::fprintf(argc < 2 ? stderr : stdout, "  kvdiag %s\n", c.usage);
-    return argc < 2 ? 2 : 0;
+  kv::platform::PrepareConsole();
+  const Args all = kv::platform::Utf8Arguments(argc, argv);
+  if (all.empty() || all[0] == "--help" || all[0] == "help") {
+    FILE* out = all.empty() ? stderr : stdout;
+    std::fprintf(out, "usage:\n");
+    for (const auto& c : Commands()) std::fprintf(out, "  kvdiag %s\n", c.usage);
+    return all.empty() ? 2 : 0;
   }
   for (const auto& c : Commands()) {
-    if (std::strcmp(argv[1], c.name) == 0) return c.run(Args(argv + 2, argv + argc));
+    if (all[0] == c.name) return c.run(Args(all.begin() + 1, all.end()));
   }
-  std::fprintf(stderr, "kvdiag: unknown command '%s' (try kvdiag help)\n", argv[1]);
+  std::fprintf(stderr, "kvdiag: unknown command '%s' (try kvdiag help)\n", all[0].c_str());
   return 2;
 }

@@ -1,0 +1,29 @@
+#pragma once
+// The machine a kvdiag command looks at: this one (the real Windows machine
+// on Windows, an empty fake one elsewhere), or a fake machine replayed from
+// registry export files given with --reg.
+#include <memory>
+#include <string>
+
+#include "platform/fake/fake_machine.h"
+#include "tools/kvdiag/commands.h"
+
+namespace kv::diag {
+
+class DiagMachine {
+ public:
+  // Takes "--reg FILE..." out of `args`; on a bad file prints why and sets ok() false.
+  explicit DiagMachine(Args& args);
+  bool ok() const { return ok_; }
+  platform::Machine& machine() { return fake_ ? fake_->machine : platform::SystemMachine(); }
+  bool replayed() const { return fake_ != nullptr; }
+
+ private:
+  std::unique_ptr<platform::FakeMachine> fake_;
+  bool ok_ = true;
+};
+
+// Reads a whole local file (a path of the machine kvdiag runs on).
+bool ReadLocalFile(const std::string& path, std::string& out);
+
+}  // namespace kv::diag
