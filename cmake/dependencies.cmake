@@ -22,12 +22,18 @@ if(WIN32)
   target_compile_options(kv_minizip PRIVATE -w)
   target_link_libraries(kv_minizip PUBLIC kv_zlib)
 
-  # GoogleTest cross-built from the distribution's sources.
-  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
-  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   add_library(kv_gtest_main INTERFACE)
-  target_link_libraries(kv_gtest_main INTERFACE gtest_main gmock)
+  if(CMAKE_CROSSCOMPILING AND EXISTS /usr/src/googletest/CMakeLists.txt)
+    # GoogleTest cross-built from the distribution's sources.
+    set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    target_link_libraries(kv_gtest_main INTERFACE gtest_main gmock)
+  else()
+    # Building on Windows itself: an installed GoogleTest (MSYS2 package).
+    find_package(GTest REQUIRED)
+    target_link_libraries(kv_gtest_main INTERFACE GTest::gtest_main GTest::gmock)
+  endif()
 else()
   find_package(PkgConfig REQUIRED)
   find_package(ZLIB REQUIRED)
