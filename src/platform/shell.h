@@ -1,7 +1,6 @@
 #pragma once
-// Shell port: special folders, the running executable, and opening files and
-// URLs. Later additions (environment strings, search path, shortcuts,
-// version resources, icons) go here in the same style.
+// Shell port: special folders, the running executable, opening files and
+// URLs, environment strings, the search path, shortcuts and version resources.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +24,12 @@ enum class SpecialFolder {
 
 enum class ShowCommand { Normal, Hidden };
 
+// What a shell-link (.lnk) file points at, as stored.
+struct ShellLinkTarget {
+  std::string path;
+  std::string arguments;
+};
+
 class Shell {
  public:
   virtual ~Shell() = default;
@@ -37,6 +42,20 @@ class Shell {
   virtual long Execute(std::string_view verb, std::string_view file,
                        std::string_view parameters, ShowCommand show,
                        bool on_desktop_window = false) = 0;
+
+  // Environment strings ("%ProgramFiles%\\x") expanded; unknown names stay.
+  virtual std::string ExpandEnvironment(std::string_view text) = 0;
+  // The search-path lookup (application folder, current folder, system
+  // folders, PATH) with `extension` as the default extension.
+  virtual std::optional<std::string> FindOnSearchPath(std::string_view name,
+                                                      std::string_view extension) = 0;
+  // The raw VS_VERSIONINFO block of an executable; nullopt when it has none.
+  virtual std::optional<std::string> ReadVersionResource(std::string_view path) = 0;
+  // An installer-advertised shortcut's installed component path (Windows
+  // Installer, loaded at run time); nullopt when not advertised or unknown.
+  virtual std::optional<std::string> AdvertisedShortcutTarget(std::string_view link_path) = 0;
+  // An ordinary shortcut's target; nullopt when it cannot be loaded.
+  virtual std::optional<ShellLinkTarget> ReadShellLink(std::string_view link_path) = 0;
 };
 
 }  // namespace kv::platform

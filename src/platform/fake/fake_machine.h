@@ -10,6 +10,7 @@
 #include "platform/fake/fake_file_system.h"
 #include "platform/fake/fake_registry.h"
 #include "platform/machine.h"
+#include "text/compare.h"
 
 namespace kv::platform {
 
@@ -35,11 +36,29 @@ struct ExecuteCall {
 
 class FakeShell final : public Shell {
  public:
-  FakeShell();
+  explicit FakeShell(FakeFileSystem& files);
   std::optional<std::string> GetFolder(SpecialFolder folder) override;
   std::string ExecutablePath() override;
   long Execute(std::string_view verb, std::string_view file, std::string_view parameters,
                ShowCommand show, bool on_desktop_window) override;
+  std::string ExpandEnvironment(std::string_view text) override;
+  std::optional<std::string> FindOnSearchPath(std::string_view name,
+                                              std::string_view extension) override;
+  // Real PE images stored in the fake file system are read like Windows does.
+  std::optional<std::string> ReadVersionResource(std::string_view path) override;
+  std::optional<std::string> AdvertisedShortcutTarget(std::string_view link_path) override;
+  std::optional<ShellLinkTarget> ReadShellLink(std::string_view link_path) override;
+
+  // Environment variables, names without regard to case.
+  void SetEnvironment(std::string name, std::string value);
+  // Folders searched after the executable's folder, the current folder and
+  // the system folders.
+  void SetSearchPath(std::vector<std::string> folders);
+  // Writes a shortcut file that ReadShellLink resolves (a fake format).
+  void AddShortcut(std::string_view link_path, std::string_view target,
+                   std::string_view arguments = "");
+  // Writes an installer-advertised shortcut to a component path.
+  void AddAdvertisedShortcut(std::string_view link_path, std::string_view component_path);
 
   void SetFolder(SpecialFolder folder, std::optional<std::string> path);
   void SetExecutablePath(std::string path) { exe_ = std::move(path); }
@@ -53,6 +72,9 @@ class FakeShell final : public Shell {
   std::string exe_ = "C:\\Program Files\\Korvan\\korvapp.exe";
   long execute_result_ = 42;
   std::vector<ExecuteCall> executed_;
+  FakeFileSystem& files_;
+  std::map<std::string, std::string, text::LessNoCase> env_;
+  std::vector<std::string> search_path_;
 };
 
 class FakeMachine {
@@ -64,7 +86,7 @@ class FakeMachine {
   FakeClock clock;
   FakeRegistry registry;
   FakeFileSystem files{clock};
-  FakeShell shell;
+  FakeShell shell{files};
   Machine machine{registry, files, shell, clock};
 
   operator Machine&() { return machine; }

@@ -39,6 +39,12 @@ class Win32Shell final : public Shell {
   std::string ExecutablePath() override;
   long Execute(std::string_view verb, std::string_view file, std::string_view parameters,
                ShowCommand show, bool on_desktop_window) override;
+  std::string ExpandEnvironment(std::string_view text) override;
+  std::optional<std::string> FindOnSearchPath(std::string_view name,
+                                              std::string_view extension) override;
+  std::optional<std::string> ReadVersionResource(std::string_view path) override;
+  std::optional<std::string> AdvertisedShortcutTarget(std::string_view link_path) override;
+  std::optional<ShellLinkTarget> ReadShellLink(std::string_view link_path) override;
 };
 
 class Win32Clock final : public Clock {
