@@ -1,9 +1,10 @@
-# kv_module(NAME DIR [DEPS ...]): one static library per folder under src/.
+# kv_module(NAME [DEPS ...] [EXCLUDE regex] [ONLY regex]): one static library
+# per folder under src/ (EXCLUDE/ONLY select files by a regex on their path).
 # Sources are globbed; a file ending in _win.cpp builds only for Windows and
 # one ending in _posix.cpp only elsewhere. SUBDIRS adds folders of the same
 # module (platform/fake, platform/win32 ...), filtered by platform the same way.
 function(kv_module name)
-  cmake_parse_arguments(M "" "" "DEPS;SUBDIRS;WIN32_SUBDIRS;POSIX_SUBDIRS" ${ARGN})
+  cmake_parse_arguments(M "" "EXCLUDE;ONLY" "DEPS;SUBDIRS;WIN32_SUBDIRS;POSIX_SUBDIRS" ${ARGN})
   set(dirs ${CMAKE_CURRENT_SOURCE_DIR} ${M_SUBDIRS})
   if(WIN32)
     list(APPEND dirs ${M_WIN32_SUBDIRS})
@@ -22,6 +23,19 @@ function(kv_module name)
     list(FILTER srcs EXCLUDE REGEX "_posix\\.cpp$")
   else()
     list(FILTER srcs EXCLUDE REGEX "_win\\.cpp$")
+  endif()
+  if(M_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "${M_EXCLUDE}")
+  endif()
+  if(M_ONLY)
+    list(FILTER srcs INCLUDE REGEX "${M_ONLY}")
+  endif()
+  if(NOT srcs)
+    # A module with no code yet still passes its dependencies on.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${M_DEPS})
+    return()
   endif()
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
