@@ -14,12 +14,33 @@ Registration ScanRegistration(std::string_view full) {
   return Registration::None;
 }
 
+namespace {
+
+bool HasEmbeddingFlag(std::string_view tail) {
+  std::size_t i = 0;
+  while (i < tail.size()) {
+    while (i < tail.size() && (tail[i] == ' ' || tail[i] == '\t')) ++i;
+    std::size_t end = i;
+    while (end < tail.size() && tail[end] != ' ' && tail[end] != '\t') ++end;
+    const std::string_view arg = tail.substr(i, end - i);
+    if (arg.size() > 1 && (arg[0] == '-' || arg[0] == '/') &&
+        (text::EqualsNoCase(arg.substr(1), "Embedding") ||
+         text::EqualsNoCase(arg.substr(1), "Automation")))
+      return true;
+    i = end;
+  }
+  return false;
+}
+
+}  // namespace
+
 StartRequest ClassifyCommandLine(std::string_view tail, std::string_view full) {
   StartRequest r;
   r.autorun = tail == "-autorun";
   r.open_after_uninst = text::EqualsNoCase(tail, "/openafteruninstpage");
   r.do_check_updates = tail == "-docheckupdates";
   r.registration = ScanRegistration(full);
+  r.embedding = HasEmbeddingFlag(tail);
   return r;
 }
 

@@ -12,6 +12,9 @@ struct StartRequest {
   bool open_after_uninst = false;    // tail "/openafteruninstpage" (any case)
   bool do_check_updates = false;     // tail exactly "-docheckupdates" (case-sensitive)
   Registration registration = Registration::None;
+  // Some argument is "-Embedding" or "/Automation" (either prefix, any case):
+  // COM started the process, which then opens no window.
+  bool embedding = false;
 
   const char* StartedBy() const { return autorun ? "autorun" : "user"; }
 };

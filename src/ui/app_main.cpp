@@ -1,4 +1,13 @@
-// korvapp.exe entry point. Start-up grows here as the client does.
+// korvapp.exe entry point.
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+#include "platform/machine.h"
+#include "platform/win32/wide.h"
+#include "ui/client_app.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR tail, int) {
+  using kv::platform::win32::Narrow;
+  kv::ui::ClientApp app(kv::platform::SystemMachine(), Narrow(tail ? tail : L""),
+                        Narrow(GetCommandLineW()));
+  return app.Run();
+}

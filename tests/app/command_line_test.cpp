@@ -52,6 +52,15 @@ TEST(CommandLineTest, RegistrationTokensEndTheLine) {
   EXPECT_EQ(ScanRegistration("C:/tools/korvapp.exe /unregserver"), Registration::UnregServer);
 }
 
+TEST(CommandLineTest, ComStartsAreRecognisedPerArgument) {
+  EXPECT_TRUE(Classify("-Embedding").embedding);
+  EXPECT_TRUE(Classify("/automation").embedding);
+  EXPECT_TRUE(Classify("-autorun  /EMBEDDING").embedding);
+  EXPECT_FALSE(Classify("-Embeddings").embedding);
+  EXPECT_FALSE(Classify("Embedding").embedding);
+  EXPECT_FALSE(Classify("-").embedding);
+}
+
 TEST(CommandLineTest, TailFollowsTheProgramPath) {
   EXPECT_EQ(CommandTail("\"C:\\Program Files\\Korvan\\korvapp.exe\"  -autorun"), "-autorun");
   EXPECT_EQ(CommandTail("korvapp.exe\t-autorun x"), "-autorun x");
