@@ -133,13 +133,20 @@ std::optional<std::string> FindStringTableKey(std::string_view block, std::size_
   auto alnum = [](char16_t c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
   };
-  while (pos + 2 <= block.size()) {
-    std::size_t next = 0;
-    const std::u16string s = ReadWide(block, pos, block.size(), &next);
-    bool ok = s.size() > 7;
-    for (char16_t c : s) ok = ok && alnum(c);
-    if (ok) return text::FromUtf16(s);
-    pos = next > pos ? next : pos + 2;
+  // The zero-terminated strings that start at any unit: the earliest one made
+  // only of letters and digits is the longest such run ending at a zero unit
+  // (the key follows the table header's type word directly, without a zero).
+  std::u16string run;
+  for (; pos + 2 <= block.size(); pos += 2) {
+    const char16_t c = static_cast<char16_t>(U16(block, pos));
+    if (c == 0) {
+      if (run.size() > 7) return text::FromUtf16(run);
+      run.clear();
+    } else if (alnum(c)) {
+      run += c;
+    } else {
+      run.clear();
+    }
   }
   return std::nullopt;
 }

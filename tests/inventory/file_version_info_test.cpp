@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include "inventory/file_version_info.h"
+#include "inventory/version_resource.h"
+#include "platform/fake/fake_machine.h"
+#include "platform/pe_resources.h"
+#include "support/version_block_builder.h"
+
+namespace kv::inventory {
+namespace {
+
+using kv::testing::BuildPeImage;
+using kv::testing::BuildVersionBlock;
+using kv::testing::VersionSpec;
+using kv::testing::VersionStrings;
+
+VersionSpec Typical() {
+  VersionSpec spec;
+  spec.product[0] = 5, spec.product[1] = 2, spec.product[2] = 0, spec.product[3] = 0;
+  spec.tables = {{"040904b0",
+                  {{"CompanyName", "Acme & Sons"},
+                   {"FileDescription", "Acme Reader"},
+                   {"FileVersion", "5.2.0.0"},
+                   {"ProductName", "Acme Reader"},
+                   {"ProductVersion", "5, 2, 0, 0"},
+                   {"InternalName", "reader"},
+                   {"OriginalFilename", "reader.exe"},
+                   {"LegalCopyright", "\xC2\xA9 Acme"}}}};
+  return spec;
+}
+
+TEST(VersionResource, QueriesNodesByPathWithoutRegardToCase) {
+  const std::string block = BuildVersionBlock(Typical());
+  EXPECT_EQ(QueryVersionString(block, "\\StringFileInfo\\040904B0\\companyname"), "Acme & Sons");
+  EXPECT_EQ(QueryVersionValue(block, "\\VarFileInfo\\Translation")->size(), 4u);
+  EXPECT_EQ(QueryVersionValue(block, "\\")->size(), 52u);
+  EXPECT_FALSE(QueryVersionString(block, "\\StringFileInfo\\040904b0\\Missing"));
+  EXPECT_FALSE(QueryVersionString(block, "\\StringFileInfo\\04070000\\CompanyName"));
+}
+
+TEST(VersionResource, TruncatedOrGarbageBlocksAnswerNothing) {
+  const std::string block = BuildVersionBlock(Typical());
+  for (std::size_t cut : {0u, 1u, 7u, 40u, 91u, 200u}) {
+    const std::string part = block.substr(0, std::min(cut, block.size()));
+    EXPECT_FALSE(QueryVersionString(part, "\\StringFileInfo\\040904b0\\CompanyName")) << cut;
+  }
+  std::string lying = block;
+  lying[0] = '\xFF', lying[1] = '\xFF';  // claims to be longer than it is
+  EXPECT_FALSE(QueryVersionValue(lying, "\\").has_value());
+}
+
+TEST(FileVersionInfo, ReadsTheEnglishTableAndNormalisesTheProductVersion) {
+  FileVersionInfo info;
+  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(Typical())));
+  EXPECT_EQ(info.ProductVersion, "5.2.0.0");
+  EXPECT_EQ(info.CompanyName, "Acme & Sons");
+  EXPECT_EQ(info.LegalCopyright, "\xC2\xA9 Acme");
+  EXPECT_EQ(FormatVersion(info.FixedProductVersion), "5.2");
+  EXPECT_EQ(info.SpecialBuild, "");
+}
+
+TEST(FileVersionInfo, PrefersTheEnglishTranslationOverTheFirst) {
+  VersionSpec spec = Typical();
+  spec.translations = {{0x0407, 0x04B0}, {0x0809, 0x04E4}};
+  spec.tables = {{"040704b0", {{"ProductName", "Leser"}}}, {"080904e4", {{"ProductName", "Reader"}}}};
+  FileVersionInfo info;
+  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(spec)));
+  EXPECT_EQ(info.ProductName, "Reader");
+}
+
+TEST(FileVersionInfo, LanguageZeroRetriesAsUsEnglish) {
+  VersionSpec spec = Typical();
+  spec.translations = {{0x0000, 0x04B0}};
+  FileVersionInfo info;
+  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(spec)));
+  EXPECT_EQ(info.ProductName, "Acme Reader");
+  EXPECT_EQ(info.OriginalFilename, "reader.exe");
+}
+
+TEST(FileVersionInfo, MissingTranslationTableFallsBackToTheRawTableKey) {
+  VersionSpec spec = Typical();
+  spec.translation_table = false;
+  spec.tables[0].table_key = "041904e3";
+  FileVersionInfo info;
+  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(spec)));
+  EXPECT_EQ(info.ProductName, "Acme Reader");
+}
+
+TEST(FileVersionInfo, EmptyProductVersionComesFromTheFixedBlock) {
+  VersionSpec spec = Typical();
+  spec.tables[0].values = {{"ProductName", "X"}};
+  spec.product[0] = 5, spec.product[1] = 0;
+  FileVersionInfo info;
+  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(spec)));
+  EXPECT_EQ(info.ProductVersion, "5.0");
+}
+
+TEST(FileVersionInfo, NoFixedBlockAndNoTableIsFalse) {
+  VersionSpec spec;
+  spec.fixed = false;
+  spec.translation_table = false;
+  FileVersionInfo info;
+  EXPECT_FALSE(info.ReadBlock(BuildVersionBlock(spec)));
+  spec.fixed = true;
+  EXPECT_TRUE(info.ReadBlock(BuildVersionBlock(spec)));  // fixed block alone
+}
+
+TEST(FileVersionInfo, ReadsRealPeImagesThroughTheFakeShell) {
+  platform::FakeMachine m;
+  const std::string block = BuildVersionBlock(Typical());
+  m.files.AddFile("C:\\Program Files\\Acme\\reader.exe", BuildPeImage(&block));
+  m.files.AddFile("C:\\Program Files\\Acme\\plain.exe", BuildPeImage(nullptr));
+  m.files.AddFile("C:\\Program Files\\Acme\\notes.txt", "MZ but not really");
+  FileVersionInfo info(m.shell, "C:\\Program Files\\Acme\\reader.exe");
+  EXPECT_EQ(info.ProductName, "Acme Reader");
+  EXPECT_FALSE(info.Read(m.shell, "C:\\Program Files\\Acme\\plain.exe"));
+  EXPECT_EQ(info.ProductName, "");
+  EXPECT_FALSE(info.Read(m.shell, "C:\\Program Files\\Acme\\notes.txt"));
+  EXPECT_FALSE(info.Read(m.shell, "C:\\nowhere.exe"));
+}
+
+TEST(PeResources, CorruptImagesNeverReadOutOfBounds) {
+  const std::string block = BuildVersionBlock(Typical());
+  const std::string image = BuildPeImage(&block);
+  ASSERT_EQ(platform::ExtractVersionResource(image), block);
+  for (std::size_t cut = 0; cut < image.size(); cut += 61)
+    platform::ExtractVersionResource(image.substr(0, cut));  // must not crash
+  std::string bad = image;
+  bad[0x3C] = '\x7F', bad[0x3D] = '\x7F';  // e_lfanew far outside
+  EXPECT_FALSE(platform::ExtractVersionResource(bad));
+}
+
+}  // namespace
+}  // namespace kv::inventory
