@@ -1,0 +1,212 @@
+#include "service/xml_store.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "platform/fake/fake_machine.h"
+#include "text/format.h"
+
+namespace kv::service {
+namespace {
+
+using platform::FileOp;
+using Names = std::vector<std::string>;
+
+constexpr std::string_view kStore = "softList.xml";
+constexpr std::string_view kBak = "softList.xml.bak";
+
+// Every item carries its generation, so a load tells a complete old, a
+// complete new and a mixed document apart.
+struct Snapshot {
+  std::string generation;
+  std::vector<std::string> items;
+  bool operator==(const Snapshot&) const = default;
+};
+
+Snapshot MakeSnapshot(const std::string& generation, int count) {
+  Snapshot s{generation, {}};
+  for (int i = 0; i < count; ++i) s.items.push_back(generation + text::Format("-%d \xC3\xA9", i));
+  return s;
+}
+
+struct World {
+  platform::FakeMachine m;
+  app::DataFolder folder{m.machine};
+
+  std::string Path(std::string_view name) { return folder.GetDataFolder() + std::string(name); }
+  Names DataFiles() {
+    Names names;
+    for (auto& e : m.files.ListFolder(folder.GetDataFolder())) names.push_back(e.name);
+    return names;
+  }
+  bool Save(const Snapshot& s) {
+    return SaveStore(folder, kStore, [&](XmlWriter& w) {
+      w.Open("", "KV");
+      w.Text(" ", "Generation", s.generation);
+      w.Open(" ", "Items");
+      for (const std::string& item : s.items) w.Text("  ", "Item", item);
+      w.Close(" ", "Items");
+      w.Close("", "KV");
+    });
+  }
+  std::optional<Snapshot> Load() {
+    const std::optional<XmlDocument> doc = LoadStore(folder, kStore);
+    if (!doc) return std::nullopt;
+    Snapshot s;
+    if (auto g = doc->Find("KV/Generation")) s.generation = g->Text();
+    if (auto items = doc->Find("KV/Items"))
+      for (XmlElement item : items->Children()) s.items.push_back(item.Text());
+    return s;
+  }
+};
+
+TEST(XmlStoreTest, BakIsReadOnlyWhenTheStoreIsMissing) {
+  World w;
+  const Snapshot a = MakeSnapshot("a", 3), b = MakeSnapshot("b", 2);
+  EXPECT_FALSE(w.Load());
+  ASSERT_TRUE(w.Save(a));
+  EXPECT_EQ(w.DataFiles(), Names{"softList.xml"});
+  ASSERT_TRUE(w.m.files.Move(w.Path(kStore), w.Path(kBak), false));
+  EXPECT_EQ(w.Load(), a);
+  ASSERT_TRUE(w.Save(b));
+  EXPECT_EQ(w.DataFiles(), Names{"softList.xml"});
+  EXPECT_EQ(w.Load(), b);
+
+  // A truncated or unreadable store yields nothing, even beside a valid .bak.
+  const std::string good = *w.m.files.ReadAll(w.Path(kStore));
+  w.m.files.AddFile(w.Path(kBak), good);
+  for (std::size_t cut : {good.size() - 9, good.size() / 2, kXmlHeader.size(), std::size_t{0}}) {
+    w.m.files.AddFile(w.Path(kStore), good.substr(0, cut));
+    EXPECT_FALSE(w.Load()) << cut;
+  }
+  w.m.files.AddFile(w.Path(kStore), good);
+  w.m.files.SetFaultHook([](FileOp op, std::string_view) { return op == FileOp::Read; });
+  EXPECT_FALSE(w.Load());
+}
+
+// The save sequence with each of its file operations failing in turn, with a
+// crash at each point (that operation and every later one fail), and with a
+// disk that fills up after N bytes. The old document is either the store
+// file or, after an interrupted earlier save, the .bak alone.
+class SaveFaultTest : public ::testing::TestWithParam<bool> {
+ protected:
+  const Snapshot old_ = MakeSnapshot("old", 40), new_ = MakeSnapshot("new", 41);
+
+  std::unique_ptr<World> Start() {
+    auto w = std::make_unique<World>();
+    EXPECT_TRUE(w->Save(old_));
+    if (GetParam()) {
+      EXPECT_TRUE(w->m.files.Move(w->Path(kStore), w->Path(kBak), false));
+    }
+    return w;
+  }
+
+  // A load finds a complete document, and the next undisturbed save works.
+  void ExpectOldOrNew(World& w, const std::string& what) {
+    w.m.files.SetFaultHook(nullptr);
+    w.m.files.SetWriteLimit(std::nullopt);
+    const std::optional<Snapshot> got = w.Load();
+    ASSERT_TRUE(got) << what;
+    EXPECT_TRUE(*got == old_ || *got == new_) << what << ": " << got->generation << " with "
+                                              << got->items.size() << " items";
+    const Snapshot next = MakeSnapshot("next", 3);
+    ASSERT_TRUE(w.Save(next)) << what;
+    EXPECT_EQ(w.Load(), next) << what;
+    EXPECT_EQ(w.DataFiles(), Names{"softList.xml"}) << what;
+  }
+};
+
+TEST_P(SaveFaultTest, ALoadFindsTheCompleteOldOrNewDocument) {
+  std::size_t ops = 0, size = 0;
+  {
+    auto w = Start();
+    w->m.files.SetFaultHook([&](FileOp, std::string_view) { return ++ops, false; });
+    ASSERT_TRUE(w->Save(new_));
+    size = w->m.files.ReadAll(w->Path(kStore))->size();
+  }
+  ASSERT_GE(ops, 4u);  // create, write, close, rename at least
+  for (bool crash : {false, true}) {
+    for (std::size_t fail = 0; fail < ops; ++fail) {
+      auto w = Start();
+      std::size_t n = 0;
+      w->m.files.SetFaultHook([&](FileOp, std::string_view) {
+        const std::size_t i = n++;
+        return crash ? i >= fail : i == fail;
+      });
+      w->Save(new_);
+      ExpectOldOrNew(*w, (crash ? "crash at operation " : "failure at operation ") +
+                             std::to_string(fail));
+    }
+  }
+  for (std::size_t limit : {std::size_t{0}, std::size_t{1}, size / 2, size - 1, size}) {
+    auto w = Start();
+    w->m.files.SetWriteLimit(limit);
+    EXPECT_EQ(w->Save(new_), limit == size);
+    w->m.files.SetWriteLimit(std::nullopt);
+    EXPECT_EQ(w->Load(), limit == size ? new_ : old_) << limit;
+    ExpectOldOrNew(*w, "limit " + std::to_string(limit));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(OldDocument, SaveFaultTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "InBakOnly" : "InStore"; });
+
+TEST(XmlDocumentTest, ContainersMatchExactlyFieldsWithoutRegardToCase) {
+  const auto doc = XmlDocument::Parse(
+      "<KV>\r\n"
+      " <softwarelist><SoftwareInfo><Name>wrong</Name></SoftwareInfo></softwarelist>\r\n"
+      " <SoftwareList><SoftwareInfo>\r\n"
+      "  <NAME>first</NAME><!-- skipped -->\r\n"
+      "  <flags>4294967295</flags><Unknown>9</Unknown><Name>second</Name>\r\n"
+      "  <hidden>TRUE</hidden><Version>1.2 beta</Version>\r\n"
+      " </SoftwareInfo></SoftwareList>\r\n"
+      "</KV>\r\n");
+  ASSERT_TRUE(doc);
+  EXPECT_FALSE(doc->Find("kv/SoftwareList"));
+  EXPECT_FALSE(doc->Find("KV/SoftwareList/softwareinfo"));
+  const auto info = doc->Find("KV/SoftwareList/SoftwareInfo");
+  ASSERT_TRUE(info);
+  std::string name, version, publisher = "default";
+  std::uint32_t flags = 0;
+  bool hidden = false;
+  ReadFields(*info, {{"Name", &name}, {"Flags", &flags}, {"Hidden", &hidden},
+                     {"Publisher", &publisher},
+                     {"Version", [&](const XmlElement& e) { version = e.Text(); }}});
+  EXPECT_EQ(name, "second");  // a later duplicate wins
+  EXPECT_EQ(flags, 0xFFFFFFFFu);
+  EXPECT_TRUE(hidden);
+  EXPECT_EQ(version, "1.2 beta");
+  EXPECT_EQ(publisher, "default");
+}
+
+TEST(XmlDocumentTest, TextIsTheWholeResolvedContent) {
+  const auto doc = XmlDocument::Parse(
+      "<KV>\r\n"
+      " <A>x<b>y<c>z</c></b><![CDATA[<raw>&amp;]]>&lt;&#x263A;&#233;</A>\r\n"
+      " <Blank> </Blank><Closed/><Bad>caf\xE9</Bad>\r\n"
+      " <Nested>\r\n  <Inner>1</Inner>\r\n </Nested>\r\n"
+      " <Attrs Name=\"n&amp;\" name=\"lower\"/>\r\n"
+      "</KV>");
+  ASSERT_TRUE(doc);
+  const XmlElement root = doc->Root();
+  EXPECT_EQ(root.Find("A")->Text(), "xyz<raw>&amp;<\xE2\x98\xBA\xC3\xA9");
+  EXPECT_EQ(root.Find("Blank")->Text(), " ");
+  EXPECT_EQ(root.Find("Closed")->Text(), "");
+  EXPECT_EQ(root.Find("Bad")->Text(), "caf\xEF\xBF\xBD");
+  EXPECT_EQ(root.Find("Nested")->Text(), "1");
+  const XmlElement attrs = *root.Find("Attrs");
+  EXPECT_EQ(attrs.Attribute("name"), "lower");
+  EXPECT_EQ(attrs.Attribute("NAME"), std::nullopt);
+  EXPECT_EQ(attrs.AttributeNoCase("NAME"), "n&");
+
+  // Another declared encoding is decoded too.
+  const auto latin1 =
+      XmlDocument::Parse("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><KV>\xE9</KV>");
+  ASSERT_TRUE(latin1);
+  EXPECT_EQ(latin1->Root().Text(), "\xC3\xA9");
+}
+
+}  // namespace
+}  // namespace kv::service
