@@ -33,6 +33,15 @@ CMainFrame::CMainFrame(Services services) : s_(std::move(services)), view_(s_.se
     return LRESULT{0};
   });
 
+  map_.On(WM_ENDSESSION, [this](WPARAM ending, LPARAM) {
+    // The session ends without a message loop exit: keep the log's lines.
+    if (ending) {
+      tray_.Delete();
+      s_.log.Flush();
+    }
+    return LRESULT{0};
+  });
+
   map_.OnCommand(ID_SHOW_MAIN_WINDOW, [this] { OnShowMainWindow(); });
   // The notification-settings and General settings dialogs open here once
   // they exist; until then these commands do nothing.

@@ -38,11 +38,35 @@ bool TrayIconPresent(HWND frame) {
   return Shell_NotifyIconW(NIM_MODIFY, &nid) != FALSE;
 }
 
+// Visible popup menus (the menu window class) on this desktop.
+int CountMenus() {
+  int n = 0;
+  HWND w = nullptr;
+  while ((w = FindWindowExW(nullptr, w, L"#32768", nullptr)) != nullptr)
+    if (IsWindowVisible(w)) ++n;
+  return n;
+}
+
+// Started as the "browser" with one address: appends it to the file named
+// by KVGUI_URL_FILE, one line per address.
+int RecordUrl(const wchar_t* url) {
+  wchar_t file[MAX_PATH] = L"C:\\kvgui-url.txt";
+  GetEnvironmentVariableW(L"KVGUI_URL_FILE", file, MAX_PATH);
+  FILE* f = _wfopen(file, L"ab");
+  if (!f) return 1;
+  char text[2048] = {};
+  WideCharToMultiByte(CP_UTF8, 0, url, -1, text, sizeof(text) - 1, nullptr, nullptr);
+  std::fprintf(f, "%s\n", text);
+  std::fclose(f);
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "kvgui wait-frame MS | wait-visible 0|1 MS | wait-tray MS | wait-dialog MS | wait-gone MS |\n"
                "      foreground | rect | close-box | minimize | shutdown | tray-left |\n"
-               "      watch-startup MS\n");
+               "      watch-startup MS | about MS | close-about | tray-right-twice | menus MS |\n"
+               "      cancel-menu | URL (recorded, as a browser)\n");
   return 2;
 }
 
@@ -53,6 +77,18 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring cmd = argv[1];
   const DWORD ms = argc > 2 ? static_cast<DWORD>(_wtoi(argv[argc - 1])) : 0;
 
+  if (cmd.rfind(L"http", 0) == 0) return RecordUrl(argv[1]);
+  if (cmd == L"menus") {
+    // Counts the open popup menus after a moment's wait.
+    Sleep(ms);
+    const int n = CountMenus();
+    std::printf("%d menu(s) open\n", n);
+    return n == 1 ? 0 : 1;
+  }
+  if (cmd == L"cancel-menu") {
+    HWND menu = FindWindowExW(nullptr, nullptr, L"#32768", nullptr);
+    return menu && PostMessageW(menu, WM_CANCELMODE, 0, 0) ? 0 : 1;
+  }
   if (cmd == L"wait-frame") {
     const bool ok = WaitFor(ms, [] { return Frame() != nullptr; });
     std::printf("frame %s\n", ok ? "found" : "missing");
@@ -126,6 +162,32 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"minimize") return PostMessageW(frame, WM_SYSCOMMAND, SC_MINIMIZE, 0) ? 0 : 1;
   if (cmd == L"tray-left")
     return PostMessageW(frame, kTrayCallback, 0, WM_LBUTTONDOWN) ? 0 : 1;
+  if (cmd == L"tray-right-twice") {
+    const bool ok = PostMessageW(frame, kTrayCallback, 0, WM_RBUTTONDOWN) &&
+                    PostMessageW(frame, kTrayCallback, 0, WM_RBUTTONDOWN);
+    return ok ? 0 : 1;
+  }
+  if (cmd == L"about") {
+    // Opens the about box and prints its version line; close-about closes it.
+    PostMessageW(frame, WM_COMMAND, 57664, 0);
+    HWND box = nullptr;
+    if (!WaitFor(ms, [&] { return (box = FindWindowW(L"#32770", L"About Korvan")) != nullptr; })) {
+      std::printf("no about box\n");
+      return 1;
+    }
+    Sleep(300);
+    wchar_t text[200] = {};
+    GetDlgItemTextW(box, 1001, text, 200);
+    char narrow[400] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow, sizeof(narrow), nullptr, nullptr);
+    std::printf("%s\n", narrow);
+    return 0;
+  }
+  if (cmd == L"close-about") {
+    HWND box = FindWindowW(L"#32770", L"About Korvan");
+    if (!box || !PostMessageW(box, WM_COMMAND, IDOK, 0)) return 1;
+    return WaitFor(3000, [] { return FindWindowW(L"#32770", L"About Korvan") == nullptr; }) ? 0 : 1;
+  }
   if (cmd == L"shutdown") {
     const UINT message = RegisterWindowMessageW(L"KV - shutdown");
     return PostMessageW(HWND_BROADCAST, message, 0, 0) ? 0 : 1;
