@@ -66,7 +66,8 @@ int Usage() {
                "kvgui wait-frame MS | wait-visible 0|1 MS | wait-tray MS | wait-dialog MS | wait-gone MS |\n"
                "      foreground | rect | close-box | minimize | shutdown | tray-left |\n"
                "      watch-startup MS | about MS | close-about | tray-right-twice | menus MS |\n"
-               "      cancel-menu | URL (recorded, as a browser)\n");
+               "      cancel-menu | command ID | tray-delete | taskbar-created |\n"
+               "      URL (recorded, as a browser)\n");
   return 2;
 }
 
@@ -79,8 +80,9 @@ int wmain(int argc, wchar_t** argv) {
 
   if (cmd.rfind(L"http", 0) == 0) return RecordUrl(argv[1]);
   if (cmd == L"menus") {
-    // Counts the open popup menus after a moment's wait.
-    Sleep(ms);
+    // Waits for a popup menu, then counts them once a second one had time to open.
+    WaitFor(ms, [] { return CountMenus() > 0; });
+    Sleep(500);
     const int n = CountMenus();
     std::printf("%d menu(s) open\n", n);
     return n == 1 ? 0 : 1;
@@ -187,6 +189,20 @@ int wmain(int argc, wchar_t** argv) {
     HWND box = FindWindowW(L"#32770", L"About Korvan");
     if (!box || !PostMessageW(box, WM_COMMAND, IDOK, 0)) return 1;
     return WaitFor(3000, [] { return FindWindowW(L"#32770", L"About Korvan") == nullptr; }) ? 0 : 1;
+  }
+  if (cmd == L"command" && argc > 2)
+    return PostMessageW(frame, WM_COMMAND, static_cast<WPARAM>(_wtoi(argv[2])), 0) ? 0 : 1;
+  if (cmd == L"tray-delete") {
+    // What a shell restart does to the icon.
+    NOTIFYICONDATAW nid = {};
+    nid.cbSize = sizeof(nid);
+    nid.hWnd = frame;
+    nid.uID = 0;
+    return Shell_NotifyIconW(NIM_DELETE, &nid) ? 0 : 1;
+  }
+  if (cmd == L"taskbar-created") {
+    const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    return PostMessageW(HWND_BROADCAST, message, 0, 0) ? 0 : 1;
   }
   if (cmd == L"shutdown") {
     const UINT message = RegisterWindowMessageW(L"KV - shutdown");

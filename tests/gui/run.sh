@@ -81,10 +81,17 @@ check "the about box reads \"Version $version build $build_number\" ($about_text
   eval '[ "$about_text" = "Version $version build $build_number" ] && kv close-about'
 
 kv tray-right-twice >/dev/null
-check "right-clicking the tray icon twice opens one menu" eval 'kv menus 1500 >/dev/null'
+check "right-clicking the tray icon twice opens one menu" eval 'kv menus 5000 >/dev/null'
 import -window root "$out/tray-menu.png"
 kv cancel-menu >/dev/null
 check "the tray menu closes again" eval '! kv menus 1000 >/dev/null'
+
+# --- The tray icon comes back after the shell loses it. ---------------------
+kv tray-delete >/dev/null
+tray_back() {
+  ! kv wait-tray 0 >/dev/null && kv taskbar-created >/dev/null && kv wait-tray 5000 >/dev/null
+}
+check "after \"TaskbarCreated\" the lost tray icon comes back" tray_back
 
 # --- Closing and minimising only hide. ---------------------------------------
 kv close-box >/dev/null
@@ -144,14 +151,30 @@ uninstalled_page() {
 }
 check "/OpenAfterUninstPage opens the uninstalled page and ends while another instance runs" \
   uninstalled_page
+bug_report() {
+  rm -f "$WINEPREFIX/drive_c/kvgui-url.txt"
+  # Commands of later parts first: they must do nothing visible yet.
+  kv command 32773 && kv command 32781 && kv command 1019 && kv command 1002 || return 1
+  local i
+  for i in $(seq 50); do [ -s "$WINEPREFIX/drive_c/kvgui-url.txt" ] && break; sleep 0.1; done
+  local url
+  url=$(tr -d '\r' <"$WINEPREFIX/drive_c/kvgui-url.txt" 2>/dev/null)
+  echo "  opened: $url"
+  [ "$url" = "http://127.0.0.1:8080/bug_report.php?type=client" ] &&
+    ! kv wait-dialog 0 >/dev/null && running
+}
+check "\"Report a bug\" opens the bug-report page" bug_report
 stop_client
 
 # --- A 10 s job below 80 percent shows the dialog. ---------------------------
 start_client KORVAN_TEST_STARTUP_JOB=10000,40 --
 slow_start() {
-  kv wait-dialog 9000 >/dev/null || return 1
+  kv wait-dialog 15000 >/dev/null || { echo "  no dialog"; return 1; }
   sleep 0.7
   import -window root "$out/startup.png"
+  # A second instance now finds the mutex but no frame: it ends quietly.
+  timeout 30 wine "$exe" </dev/null >/dev/null 2>&1 || { echo "  second instance failed"; return 1; }
+  ! kv wait-frame 0 >/dev/null || { echo "  frame too early"; return 1; }
   result=$(kv watch-startup 20000)
   local rc=$?
   echo "  $result"
@@ -168,7 +191,9 @@ check "an -autorun start never shows the progress dialog ($result)" \
   eval '[ "$rc" -eq 3 ] && kv wait-visible 0 0 >/dev/null'
 stop_client
 
-# --- COM AppID registration runs and ends. -----------------------------------
+# --- COM AppID registration runs and ends; with the log off by default. -----
+reg delete "$app_key\\Settings" /v DisablePUL /f
+rm -f "$log"
 registration() {
   timeout 30 wine "$exe" /RegServer </dev/null >/dev/null 2>&1 &&
     reg query 'HKCR\AppID\LMR.EXE' /v AppID &&
@@ -181,6 +206,7 @@ unregistration() {
     ! reg query 'HKCR\AppID\LMR.EXE' && reg query 'HKCR\AppID'
 }
 check "UnregServer removes them and keeps AppID" unregistration
+check "without DisablePUL nothing is logged" eval '[ ! -e "$log" ]'
 
 echo "gui: $failures failure(s)"
 [ "$failures" -eq 0 ]
