@@ -4,15 +4,15 @@
 #include "inventory/version_resource.h"
 #include "platform/fake/fake_machine.h"
 #include "platform/pe_resources.h"
-#include "support/version_block_builder.h"
+#include "platform/fake/version_block_builder.h"
 
 namespace kv::inventory {
 namespace {
 
-using kv::testing::BuildPeImage;
-using kv::testing::BuildVersionBlock;
-using kv::testing::VersionSpec;
-using kv::testing::VersionStrings;
+using platform::BuildPeImage;
+using platform::BuildVersionBlock;
+using platform::VersionSpec;
+using platform::VersionStrings;
 
 VersionSpec Typical() {
   VersionSpec spec;

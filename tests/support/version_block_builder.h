@@ -1,32 +1,7 @@
 #pragma once
-// Builds VS_VERSIONINFO blocks and minimal PE images around them, so tests
-// can give the version-resource rules any shape of resource.
-#include <cstdint>
-#include <string>
-#include <utility>
-#include <vector>
+// The builder lives with the fake machine; tests may keep calling it kv::testing.
+#include "platform/fake/version_block_builder.h"
 
-namespace kv::testing {
-
-struct VersionStrings {
-  std::string table_key;  // "040904b0"
-  std::vector<std::pair<std::string, std::string>> values;
-};
-
-struct VersionSpec {
-  bool fixed = true;
-  std::uint16_t product[4] = {1, 0, 0, 0};
-  std::uint16_t file[4] = {1, 0, 0, 0};
-  std::vector<std::pair<std::uint16_t, std::uint16_t>> translations = {{0x0409, 0x04B0}};
-  bool translation_table = true;
-  std::vector<VersionStrings> tables;
-};
-
-// The raw block as GetFileVersionInfoW returns it.
-std::string BuildVersionBlock(const VersionSpec& spec);
-
-// A PE32+ image whose resource section holds `version_block` as RT_VERSION
-// (id 1, language 1033); without a block the image has no resources.
-std::string BuildPeImage(const std::string* version_block);
-
-}  // namespace kv::testing
+namespace kv {
+namespace testing = platform;
+}  // namespace kv

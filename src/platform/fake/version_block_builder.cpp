@@ -1,8 +1,8 @@
-#include "support/version_block_builder.h"
+#include "platform/fake/version_block_builder.h"
 
 #include "text/utf8.h"
 
-namespace kv::testing {
+namespace kv::platform {
 namespace {
 
 void Put16(std::string& s, std::uint32_t v) {
@@ -148,4 +148,4 @@ std::string BuildPeImage(const std::string* version_block) {
   return img;
 }
 
-}  // namespace kv::testing
+}  // namespace kv::platform
