@@ -93,7 +93,7 @@ bool ClientApp::InitInstance() {
   app::RemoveOldProductAutorun(machine_.registry);
   app::MigrateOldLoginFile(folders_);
 
-  StartupRefresh();
+  RunStartupRefresh();
 
   frame_ = std::make_unique<CMainFrame>(CMainFrame::Services{
       machine_, settings_, log_, config_, [this](UINT id) { return OnCommand(id); }});
@@ -137,7 +137,7 @@ std::function<void()> TestStartupJob() {
 
 }  // namespace
 
-void ClientApp::StartupRefresh() {
+void ClientApp::RunStartupRefresh() {
   std::function<void()> job = startup_job_;
   if (auto test_job = TestStartupJob()) job = std::move(test_job);
   app::StartupRefresh refresh(

@@ -35,7 +35,7 @@ class ClientApp {
   bool OnCommand(UINT id);
   void OnAppExit();
   void OnAppAbout();
-  void StartupRefresh();
+  void RunStartupRefresh();
   void OpenUninstalledPage();
 
   platform::Machine& machine_;
