@@ -4,7 +4,8 @@
 # The client is driven by window messages through kvgui.exe.
 #   tests/gui/run.sh BUILD_DIR      (the mingw build folder, e.g. build/mingw)
 # Leaves screenshots in BUILD_DIR/gui: frame.png (the shown frame),
-# about.png, tray-menu.png and startup.png (the start-up progress dialog).
+# about.png, tray-menu.png and startup.png (the start-up progress dialog),
+# and activity-log.txt (the client's log of the first runs).
 # Exits non-zero when a check fails.
 set -uo pipefail
 
@@ -71,7 +72,8 @@ second_instance() {
 }
 check "a second instance brings the first window forward and ends" second_instance
 sleep 1
-import -window root "$out/frame.png" && echo "gui: screenshot $out/frame.png"
+import -window root "$out/frame.png"
+check "a screenshot of the shown frame: $out/frame.png" eval '[ -s "$out/frame.png" ]'
 
 # --- About and the tray menu. ------------------------------------------------
 about_text=$(kv about 5000)
@@ -124,6 +126,7 @@ log_lines() {
 }
 check "the log holds the start, about, tray and close lines" log_lines ||
   sed 's/^/  log: /' "$log" 2>/dev/null
+cp "$log" "$out/activity-log.txt" 2>/dev/null
 
 # --- Start-up refresh: a 3 s job shows no dialog; the placement is kept. -----
 start_client KORVAN_TEST_STARTUP_JOB=3000 -- -AUTORUN
