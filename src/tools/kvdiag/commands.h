@@ -24,6 +24,7 @@ int RunName(const Args& args);      // cmd_names.cpp
 int RunFileInfo(const Args& args);  // cmd_files.cpp
 int RunSplit(const Args& args);     // cmd_files.cpp
 int RunShortcut(const Args& args);  // cmd_files.cpp
+int RunPrepareMachine(const Args& args);  // cmd_prepare_win.cpp (Windows only)
 
 // Exit code 2 with a usage line on stderr.
 int UsageError(const char* usage);

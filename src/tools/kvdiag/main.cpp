@@ -19,6 +19,9 @@ const std::vector<Command>& Commands() {
       {"fileinfo", "fileinfo PATH", RunFileInfo},
       {"split", "split TEXT", RunSplit},
       {"shortcut", "shortcut PATH", RunShortcut},
+#ifdef _WIN32
+      {"prepare-machine", "prepare-machine DESC.json [--reg FILE...]", RunPrepareMachine},
+#endif
   };
   return commands;
 }

@@ -1,0 +1,153 @@
+// kvdiag prepare-machine: makes this Windows machine (in practice a private
+// Wine prefix) look like a machine description, so that the inventory of a
+// real machine can be compared with the native replay of the same
+// description. Writes the executables, the .lnk files through IShellLinkW
+// with their last-write times, and imports registry exports with the
+// description's folder placeholders expanded.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/data_folder.h"
+#include "platform/fake/fake_registry.h"
+#include "platform/fake/machine_description.h"
+#include "platform/fake/reg_file.h"
+#include "platform/machine.h"
+#include "platform/win32/wide.h"
+#include "tools/kvdiag/commands.h"
+#include "tools/kvdiag/diag_machine.h"
+
+namespace kv::diag {
+namespace {
+
+using platform::win32::Widen;
+
+constexpr const char* kUsage = "prepare-machine DESC.json [--reg FILE...]";
+
+// One link object for every shortcut, as the scan reuses one for reading.
+class LinkWriter {
+ public:
+  LinkWriter() {
+    com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&link_))))
+      link_ = nullptr;
+    if (link_ && FAILED(link_->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file_))))
+      file_ = nullptr;
+  }
+  ~LinkWriter() {
+    if (file_) file_->Release();
+    if (link_) link_->Release();
+    if (com_) CoUninitialize();
+  }
+  bool Write(const std::string& link, const std::string& target, const std::string& args) {
+    if (!file_) return false;
+    const std::string folder = target.substr(0, target.rfind('\\') + 1);
+    return SUCCEEDED(link_->SetPath(Widen(target).c_str())) &&
+           SUCCEEDED(link_->SetArguments(Widen(args).c_str())) &&
+           SUCCEEDED(link_->SetWorkingDirectory(Widen(folder).c_str())) &&
+           SUCCEEDED(file_->Save(Widen(link).c_str(), TRUE));
+  }
+
+ private:
+  IShellLinkW* link_ = nullptr;
+  IPersistFile* file_ = nullptr;
+  bool com_ = false;
+};
+
+bool SetLastWrite(const std::string& path, platform::FileTime t) {
+  HANDLE h = CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(t & 0xFFFFFFFFu);
+  ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+  const bool ok = SetFileTime(h, nullptr, nullptr, &ft) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
+}  // namespace
+
+int RunPrepareMachine(const Args& args) {
+  std::string desc_file;
+  std::vector<std::string> reg_files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--reg") {
+      while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) reg_files.push_back(args[++i]);
+    } else if (desc_file.empty() && args[i].rfind("--", 0) != 0) {
+      desc_file = args[i];
+    } else {
+      return UsageError(kUsage);
+    }
+  }
+  if (desc_file.empty()) return UsageError(kUsage);
+
+  std::string json;
+  if (!ReadLocalFile(desc_file, json)) {
+    std::fprintf(stderr, "kvdiag: cannot read %s\n", desc_file.c_str());
+    return 1;
+  }
+  const platform::DescriptionResult d = platform::ParseMachineDescription(json);
+  if (!d.ok) {
+    std::fprintf(stderr, "kvdiag: %s: %s\n", desc_file.c_str(), d.error.c_str());
+    return 1;
+  }
+
+  platform::Machine& m = platform::SystemMachine();
+  int failures = 0;
+  auto fail = [&](const char* what, const std::string& path) {
+    std::fprintf(stderr, "kvdiag: cannot %s %s\n", what, path.c_str());
+    ++failures;
+  };
+  for (const auto& f : d.description.folders) {
+    const std::string path = platform::ExpandFolderPlaceholders(f, m.shell);
+    if (!app::CreateDirectoryChain(m.files, path + "\\")) fail("create folder", path);
+  }
+  for (const auto& exe : d.description.executables) {
+    const std::string path = platform::ExpandFolderPlaceholders(exe.path, m.shell);
+    if (!app::CreateDirectoryChain(m.files, path) ||
+        !m.files.WriteAll(path, platform::ExecutableImage(exe)))
+      fail("write", path);
+  }
+  LinkWriter writer;
+  for (const auto& s : d.description.shortcuts) {
+    const std::string link = platform::ExpandFolderPlaceholders(s.link, m.shell);
+    if (!app::CreateDirectoryChain(m.files, link) ||
+        !writer.Write(link, platform::ExpandFolderPlaceholders(s.target, m.shell),
+                      platform::ExpandFolderPlaceholders(s.arguments, m.shell))) {
+      fail("write shortcut", link);
+      continue;
+    }
+    if (s.last_write && !SetLastWrite(link, *s.last_write)) fail("set the time of", link);
+  }
+  int values = 0;
+  for (const auto& file : reg_files) {
+    std::string content;
+    if (!ReadLocalFile(file, content)) {
+      fail("read", file);
+      continue;
+    }
+    platform::FakeRegistry staged;
+    const auto r = platform::LoadRegFile(staged, content);
+    if (!r.ok) {
+      std::fprintf(stderr, "kvdiag: %s: %s\n", file.c_str(), r.error.c_str());
+      ++failures;
+      continue;
+    }
+    const int n = platform::CopyRegistryExpanded(staged, m.registry, m.shell);
+    if (n < 0) fail("import", file);
+    else values += n;
+  }
+  std::printf("%zu folders, %zu executables, %zu shortcuts, %d registry values; %d failures\n",
+              d.description.folders.size(), d.description.executables.size(),
+              d.description.shortcuts.size(), values, failures);
+  return failures ? 1 : 0;
+}
+
+}  // namespace kv::diag

@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include "platform/fake/fake_machine.h"
+#include "platform/fake/machine_description.h"
+#include "platform/pe_resources.h"
+
+namespace kv::platform {
+namespace {
+
+JsonValue Parsed(std::string_view text) {
+  JsonValue v;
+  std::string error;
+  EXPECT_TRUE(ParseJson(text, v, error)) << text << ": " << error;
+  return v;
+}
+
+std::string Rejected(std::string_view text) {
+  JsonValue v;
+  std::string error;
+  EXPECT_FALSE(ParseJson(text, v, error)) << text;
+  return error;
+}
+
+TEST(JsonReader, ReadsNestedValuesInFileOrder) {
+  const JsonValue v = Parsed(R"( {"b": [1, true, null, "x"], "a": {"n": -42}} )");
+  ASSERT_EQ(v.kind, JsonValue::Kind::Object);
+  ASSERT_EQ(v.members.size(), 2u);
+  EXPECT_EQ(v.members[0].first, "b");  // not sorted
+  const JsonValue* b = v.Find("b");
+  ASSERT_TRUE(b);
+  ASSERT_EQ(b->items.size(), 4u);
+  EXPECT_EQ(b->items[0].number, 1u);
+  EXPECT_TRUE(b->items[1].boolean);
+  EXPECT_EQ(b->items[2].kind, JsonValue::Kind::Null);
+  EXPECT_EQ(b->items[3].text, "x");
+  const JsonValue* n = v.Find("a")->Find("n");
+  EXPECT_TRUE(n->negative);
+  EXPECT_EQ(n->number, 42u);
+  EXPECT_EQ(v.Find("c"), nullptr);
+}
+
+TEST(JsonReader, IntegersAreExactTo64BitsAndStringsDecodeToUtf8) {
+  // A FILETIME does not survive a trip through a double.
+  EXPECT_EQ(Parsed("133853976000000001").number, 133853976000000001u);
+  EXPECT_EQ(Parsed("18446744073709551615").number, UINT64_MAX);
+  EXPECT_EQ(Parsed(R"("C:\\a\"b\/\t\u00e9\ud83d\ude00")").text,
+            "C:\\a\"b/\t\xC3\xA9\xF0\x9F\x98\x80");
+  EXPECT_EQ(Parsed("\xEF\xBB\xBF[]").kind, JsonValue::Kind::Array);  // a BOM is fine
+}
+
+TEST(JsonReader, RejectsWhatIsNotStrictJson) {
+  for (const char* bad : {"", "{", "[1,]", "{\"a\":1,}", "{\"a\" 1}", "{a:1}", "[1] x", "01",
+                          "1.5", "1e3", "-", "tru", "\"open", "\"tab\there\"", "\"\\x\"",
+                          "\"\\u12\"", "\"\\ud800\"", "\"\\udc00\"", "\"\\ud800\\u0041\"",
+                          "\"\xC3\"", "18446744073709551616", "{\"a\":1,\"a\":2}", "'x'"})
+    Rejected(bad);
+  EXPECT_NE(Rejected("[1, 2] 3").find("offset 7"), std::string::npos);
+}
+
+TEST(JsonReader, NestingIsBounded) {
+  Parsed(std::string(32, '[') + std::string(32, ']'));
+  EXPECT_NE(Rejected(std::string(100000, '[')).find("deeply"), std::string::npos);
+}
+
+constexpr const char* kDescription = R"({
+  "folders": ["{ProgramFiles}\\Empty"],
+  "executables": [
+    {"path": "{ProgramFiles}\\Acme\\acme.exe", "size": 5000,
+     "version": {"product": "3.1", "file": "3.1.4.1", "table": "040904E4",
+                 "strings": [["ProductName", "Acme"], ["CompanyName", "Acme Ltd"]]}},
+    {"path": "{System}\\notes.txt", "content": "hello"},
+    {"path": "C:\\Tools\\plain.exe"}
+  ],
+  "shortcuts": [
+    {"link": "{Programs}\\Acme\\Acme.lnk", "target": "{ProgramFiles}\\Acme\\acme.exe",
+     "arguments": "/open {ProgramFiles}\\x {12345678-ABCD}", "last_write": "2025-03-01T10:00:00Z"},
+    {"link": "{Desktop}\\Acme.lnk", "target": "C:\\x.exe", "last_write": 133853976000000000}
+  ]
+})";
+
+TEST(MachineDescription, ReadsEveryPart) {
+  const DescriptionResult r = ParseMachineDescription(kDescription);
+  ASSERT_TRUE(r.ok) << r.error;
+  const MachineDescription& d = r.description;
+  ASSERT_EQ(d.folders.size(), 1u);
+  ASSERT_EQ(d.executables.size(), 3u);
+  const DescribedExecutable& acme = d.executables[0];
+  EXPECT_EQ(acme.size, 5000u);
+  ASSERT_TRUE(acme.version);
+  EXPECT_EQ(acme.version->product[0], 3);
+  EXPECT_EQ(acme.version->product[1], 1);
+  EXPECT_EQ(acme.version->product[2], 0);
+  EXPECT_EQ(acme.version->file[3], 1);
+  ASSERT_EQ(acme.version->translations.size(), 1u);
+  EXPECT_EQ(acme.version->translations[0].first, 0x0409);
+  EXPECT_EQ(acme.version->translations[0].second, 0x04E4);
+  ASSERT_EQ(acme.version->tables.size(), 1u);
+  EXPECT_EQ(acme.version->tables[0].values[1].second, "Acme Ltd");
+  EXPECT_EQ(d.executables[1].content, "hello");
+  EXPECT_FALSE(d.executables[2].version);
+  ASSERT_EQ(d.shortcuts.size(), 2u);
+  EXPECT_EQ(d.shortcuts[0].last_write, FromCalendar({2025, 3, 1, 10, 0, 0, 0}));
+  EXPECT_EQ(d.shortcuts[1].last_write, 133853976000000000u);
+  EXPECT_EQ(d.shortcuts[1].arguments, "");
+}
+
+TEST(MachineDescription, MistakesAreNamed) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"shortcut": []})", "unknown key \"shortcut\""},
+      {R"({"executables": [{"path": "a", "verison": {}}]})", "executable 0 has an unknown key"},
+      {R"({"executables": [{"size": 1}]})", "executable 0 needs \"path\""},
+      {R"({"executables": [{"path": 3}]})", "\"path\" has the wrong type"},
+      {R"({"executables": [{"path": "a", "version": {"product": "1.x"}}]})", "bad \"product\""},
+      {R"({"executables": [{"path": "a", "version": {"product": "1.70000"}}]})", "bad \"product\""},
+      {R"({"executables": [{"path": "a", "version": {"product": "1.2.3.4.5"}}]})", "bad \"product\""},
+      {R"({"executables": [{"path": "a", "version": {"table": "0409"}}]})", "bad \"table\""},
+      {R"({"executables": [{"path": "a", "version": {"strings": [["a"]]}}]})", "pairs"},
+      {R"({"executables": [{"path": "a", "content": "", "version": {}}]})", "both"},
+      {R"({"shortcuts": [{"link": "a.lnk"}]})", "shortcut 0 needs \"target\""},
+      {R"({"shortcuts": [{"link": "a.lnk", "target": "", "last_write": "2025-13-01T10:00:00Z"}]})",
+       "bad \"last_write\""},
+      {R"({"shortcuts": [{"link": "a.lnk", "target": "", "last_write": -5}]})", "bad \"last_write\""},
+      {R"({"folders": [""]})", "non-empty"},
+      {R"([])", "not an object"},
+  };
+  for (const auto& [json, why] : cases) {
+    const DescriptionResult r = ParseMachineDescription(json);
+    EXPECT_FALSE(r.ok) << json;
+    EXPECT_NE(r.error.find(why), std::string::npos) << json << " -> " << r.error;
+  }
+}
+
+TEST(MachineDescription, PlaceholdersBecomeTheShellsFolders) {
+  FakeMachine m;
+  EXPECT_EQ(ExpandFolderPlaceholders("{ProgramFiles}\\A", m.shell), "C:\\Program Files\\A");
+  EXPECT_EQ(ExpandFolderPlaceholders("\"{LocalAppData}\\Q\\q.exe\" /x", m.shell),
+            "\"C:\\Users\\user\\AppData\\Local\\Q\\q.exe\" /x");
+  // GUIDs, unknown names and an unclosed brace stay as they are.
+  EXPECT_EQ(ExpandFolderPlaceholders("/X{8A1C-42} {Foo} {Programs", m.shell),
+            "/X{8A1C-42} {Foo} {Programs");
+  EXPECT_EQ(ExpandFolderPlaceholders("{{System}}", m.shell), "{C:\\Windows\\system32}");
+  m.shell.SetFolder(SpecialFolder::CommonDesktop, std::nullopt);
+  EXPECT_EQ(ExpandFolderPlaceholders("{CommonDesktop}\\a", m.shell), "{CommonDesktop}\\a");
+}
+
+TEST(MachineDescription, AppliedToAFakeMachine) {
+  const DescriptionResult r = ParseMachineDescription(kDescription);
+  ASSERT_TRUE(r.ok) << r.error;
+  FakeMachine m;
+  ApplyToFakeMachine(r.description, m.files, m.shell);
+
+  EXPECT_TRUE(m.files.IsDirectory("C:\\Program Files\\Empty"));
+  const std::string exe = "C:\\Program Files\\Acme\\acme.exe";
+  auto image = m.files.ReadAll(exe);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->size(), 5000u);  // padded
+  EXPECT_EQ(m.shell.ReadVersionResource(exe),
+            BuildVersionBlock(*r.description.executables[0].version));
+  EXPECT_EQ(m.files.ReadAll("C:\\Windows\\system32\\notes.txt"), "hello");
+  auto plain = m.files.ReadAll("C:\\Tools\\plain.exe");
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->substr(0, 2), "MZ");
+  EXPECT_FALSE(m.shell.ReadVersionResource("C:\\Tools\\plain.exe"));
+
+  const std::string link =
+      "C:\\Users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Acme\\Acme.lnk";
+  auto target = m.shell.ReadShellLink(link);
+  ASSERT_TRUE(target);
+  EXPECT_EQ(target->path, exe);
+  EXPECT_EQ(target->arguments, "/open C:\\Program Files\\x {12345678-ABCD}");
+  EXPECT_EQ(m.files.GetInfo(link)->last_write, FromCalendar({2025, 3, 1, 10, 0, 0, 0}));
+  EXPECT_EQ(m.files.GetInfo("C:\\Users\\user\\Desktop\\Acme.lnk")->last_write,
+            133853976000000000u);
+}
+
+TEST(MachineDescription, RegistryIsCopiedWithPlaceholdersExpanded) {
+  FakeMachine from;
+  const std::string uninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Q";
+  from.registry.Write(RootKey::CurrentUser, uninstall, "UninstallString",
+                      RegValue::String("\"{LocalAppData}\\Q\\u.exe\" /X{1-2}"));
+  from.registry.Write(RootKey::CurrentUser, uninstall, "Count", RegValue::Dword(7));
+  from.registry.Write(RootKey::CurrentUser, uninstall, "Path", RegValue::Expand("{System}"));
+  from.registry.Write(RootKey::LocalMachine, uninstall, "DisplayName", RegValue::String("A"),
+                      RegView::View32);
+  from.registry.Create(RootKey::ClassesRoot, "Empty\\Key");
+
+  FakeMachine to;
+  EXPECT_EQ(CopyRegistryExpanded(from.registry, to.registry, to.shell), 4);
+  EXPECT_EQ(to.registry.ReadString(RootKey::CurrentUser, uninstall, "UninstallString"),
+            "\"C:\\Users\\user\\AppData\\Local\\Q\\u.exe\" /X{1-2}");
+  EXPECT_EQ(to.registry.ReadDword(RootKey::CurrentUser, uninstall, "Count"), 7u);
+  auto path = to.registry.Open(RootKey::CurrentUser, uninstall)->Read("Path");
+  ASSERT_TRUE(path);
+  EXPECT_EQ(path->type, RegType::ExpandString);
+  EXPECT_EQ(path->text, "C:\\Windows\\system32");
+  EXPECT_EQ(to.registry.ReadString(RootKey::LocalMachine, uninstall, "DisplayName",
+                                   RegView::View32),
+            "A");
+  EXPECT_FALSE(to.registry.ReadString(RootKey::LocalMachine, uninstall, "DisplayName",
+                                      RegView::View64));
+  EXPECT_TRUE(to.registry.Open(RootKey::ClassesRoot, "Empty\\Key"));
+
+  // In place, as the native replay does after loading the exports.
+  EXPECT_EQ(CopyRegistryExpanded(from.registry, from.registry, from.shell), 4);
+  EXPECT_EQ(from.registry.ReadString(RootKey::CurrentUser, uninstall, "UninstallString"),
+            "\"C:\\Users\\user\\AppData\\Local\\Q\\u.exe\" /X{1-2}");
+
+  to.registry.SetReadOnly(true);
+  EXPECT_EQ(CopyRegistryExpanded(from.registry, to.registry, to.shell), -1);
+}
+
+}  // namespace
+}  // namespace kv::platform
