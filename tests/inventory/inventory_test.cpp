@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include "inventory/inventory.h"
+#include "platform/fake/fake_machine.h"
+#include "platform/fake/version_block_builder.h"
+#include "text/compare.h"
+
+namespace kv::inventory {
+namespace {
+
+using platform::RegValue;
+using platform::RootKey;
+using platform::RegView;
+
+constexpr char kUninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+class InventoryTest : public ::testing::Test {
+ protected:
+  // An executable with a version resource in the fake file system.
+  void AddExe(const std::string& path, std::uint16_t major, std::uint16_t minor,
+              const std::string& product_name, const std::string& product_version,
+              const std::string& company = "") {
+    platform::VersionSpec spec;
+    spec.product[0] = major, spec.product[1] = minor, spec.product[2] = 0, spec.product[3] = 0;
+    spec.tables = {{"040904b0",
+                    {{"ProductName", product_name},
+                     {"ProductVersion", product_version},
+                     {"CompanyName", company}}}};
+    const std::string block = platform::BuildVersionBlock(spec);
+    m.files.AddFile(path, platform::BuildPeImage(&block));
+  }
+  void AddEntry(const std::string& id, const std::string& name, const std::string& version,
+                const std::string& publisher, const std::string& icon = "",
+                RootKey root = RootKey::LocalMachine) {
+    const std::string key = kUninstall + id;
+    const std::string uninst = "C:\\Program Files\\" + id + "\\uninst.exe";
+    m.files.AddFile(uninst, "MZ");
+    m.registry.Write(root, key, "DisplayName", RegValue::String(name));
+    m.registry.Write(root, key, "UninstallString", RegValue::String("\"" + uninst + "\""));
+    if (!version.empty()) m.registry.Write(root, key, "DisplayVersion", RegValue::String(version));
+    if (!publisher.empty()) m.registry.Write(root, key, "Publisher", RegValue::String(publisher));
+    if (!icon.empty()) m.registry.Write(root, key, "DisplayIcon", RegValue::String(icon));
+  }
+  const ProgramRecord* Find(const std::vector<ProgramRecord>& list, const std::string& name) {
+    for (const auto& r : list)
+      if (r.Name == name) return &r;
+    return nullptr;
+  }
+  void Run() { inventory.Run(); }
+
+  platform::FakeMachine m;
+  app::DataFolder folder{m.machine};
+  app::ProgressRange range;
+  app::ProgressTracker progress{range};
+  Inventory inventory{m.machine, folder, progress};
+};
+
+TEST_F(InventoryTest, DisplayNameLosesItsVersionAndRemoveOnly) {
+  AddEntry("AcmeReader", "Acme Reader 8.1 (remove only)", "8.1.2", "Acme");
+  Run();
+  const ProgramRecord* r = Find(inventory.Programs(), "Acme Reader");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(FormatVersion(r->Version), "8.1.2");
+  EXPECT_EQ(r->ReleaseStatus, "Release");
+  EXPECT_EQ(r->Entry->Id, "AcmeReader");
+  EXPECT_EQ(r->Shortcut, nullptr);
+  EXPECT_DOUBLE_EQ(range.current(), 100.0);
+}
+
+TEST_F(InventoryTest, VersionsReconcileWithTheEntryUnlessItLooksLikeAYear) {
+  AddExe("C:\\Apps\\four.exe", 5, 2, "Four", "5.2");
+  AddEntry("Four", "Four", "4.0", "A", "C:\\Apps\\four.exe");
+  AddExe("C:\\Apps\\five.exe", 2007, 1, "Five", "2007.1");
+  AddEntry("Five", "Five", "5.0", "A", "C:\\Apps\\five.exe");
+  AddExe("C:\\Apps\\year.exe", 9, 0, "Year", "9.0");
+  AddEntry("Year", "Year", "2008", "A", "C:\\Apps\\year.exe");
+  AddExe("C:\\Apps\\newer.exe", 3, 5, "Newer", "3.5");
+  AddEntry("Newer", "Newer", "3.1", "A", "C:\\Apps\\newer.exe");
+  Run();
+  EXPECT_EQ(FormatVersion(Find(inventory.Programs(), "Four")->Version), "4.0");
+  EXPECT_EQ(FormatVersion(Find(inventory.Programs(), "Five")->Version), "5.0");
+  EXPECT_EQ(FormatVersion(Find(inventory.Programs(), "Year")->Version), "2008");
+  EXPECT_EQ(FormatVersion(Find(inventory.Programs(), "Newer")->Version), "3.5");  // same major: the larger
+}
+
+TEST_F(InventoryTest, IconWithAnIndexIsNotReadAsAnExecutable) {
+  AddExe("C:\\Apps\\icon.exe", 7, 0, "Icon Tool", "7.0");
+  AddEntry("IconTool", "Icon Tool", "", "A", "C:\\Apps\\icon.exe,0");
+  Run();
+  const ProgramRecord* r = Find(inventory.Programs(), "Icon Tool");
+  ASSERT_NE(r, nullptr);
+  EXPECT_FALSE(r->Version.IsPresent());
+  EXPECT_FALSE(r->HasProgramInfo());
+}
+
+TEST_F(InventoryTest, PlatformUpdatesWithoutShortcutsAreIgnored) {
+  AddEntry("KB1", "Security Update for Windows (KB1)", "1", "Microsoft Corporation");
+  AddEntry("KB2", "Hotfix for Windows (KB2)", "1", "Microsoft Corp.");
+  AddEntry("NoPub", "Nameless Helper", "1.0", "");
+  Run();
+  ASSERT_EQ(inventory.IgnoredPrograms().size(), 2u);
+  EXPECT_EQ(inventory.IgnoredPrograms()[0].Entry->Id, "KB1");
+  EXPECT_EQ(inventory.IgnoredPrograms()[1].Entry->Id, "NoPub");
+  bool kb2 = false;
+  for (const auto& r : inventory.Programs()) kb2 = kb2 || r.Entry && r.Entry->Id == "KB2";
+  EXPECT_TRUE(kb2);
+}
+
+TEST_F(InventoryTest, CleanNamesEqualButForCaseLeaveTheFirstRecord) {
+  AddEntry("A", "Foo Tool 1.0", "1.0", "X");
+  AddEntry("B", "foo tool 2.0", "2.0", "Y");
+  Run();
+  int count = 0;
+  for (const auto& r : inventory.Programs()) count += text::EqualsNoCase(r.Name, "Foo Tool");
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(Find(inventory.Programs(), "Foo Tool")->Entry->Id, "A");
+}
+
+TEST_F(InventoryTest, FixedProgramsComeFirstAndWinOverEntriesOfTheSameName) {
+  AddExe(m.shell.ExecutablePath(), 1, 2, "Korvan", "1.2 BETA");
+  AddExe("C:\\Program Files\\Internet Explorer\\iexplore.exe", 11, 0, "Internet Explorer", "11.0");
+  AddEntry("Korvan", "Korvan", "0.9", "Tavrin");
+  Run();
+  ASSERT_GE(inventory.Programs().size(), 2u);
+  const ProgramRecord& own = inventory.Programs()[0];
+  EXPECT_EQ(own.Name, "Korvan");
+  EXPECT_EQ(own.ReleaseStatus, "Beta");
+  EXPECT_EQ(FormatVersion(own.Version), "1.2");
+  EXPECT_EQ(own.Entry, nullptr);
+  EXPECT_EQ(own.cmdline.Path, m.shell.ExecutablePath());
+  EXPECT_EQ(inventory.Programs()[1].Name, "Internet Explorer");
+  EXPECT_EQ(inventory.Programs()[1].Publisher, "Microsoft Corporation");
+  int korvans = 0;
+  for (const auto& r : inventory.Programs()) korvans += r.Name == "Korvan";
+  EXPECT_EQ(korvans, 1);
+}
+
+TEST_F(InventoryTest, UnreadableOwnExecutableStillGivesThePlatformPrograms) {
+  AddExe("C:\\Program Files\\Windows Media Player\\wmplayer.exe", 12, 0, "Windows Media Player", "12.0");
+  Run();  // the fake korvapp.exe holds no version resource
+  ASSERT_EQ(inventory.Programs().size(), 1u);
+  EXPECT_EQ(inventory.Programs()[0].Name, "Windows Media Player");
+}
+
+TEST_F(InventoryTest, MatchedShortcutGivesNameShortNameAndCommand) {
+  m.files.AddFile("C:\\Program Files\\Acme\\reader.exe", "MZ");
+  m.shell.AddShortcut(
+      "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Foo Reader.lnk",
+      "C:\\Program Files\\Acme\\reader.exe", "-open");
+  AddEntry("AcmeFoo", "Acme Foo Reader 2.0", "2.0", "Acme");
+  Run();
+  const ProgramRecord* r = Find(inventory.Programs(), "Acme Foo Reader");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->ShortName, "Foo Reader");
+  EXPECT_EQ(r->cmdline.Path, "C:\\Program Files\\Acme\\reader.exe");
+  EXPECT_EQ(r->cmdline.Arguments, "-open");
+  ASSERT_NE(r->Shortcut, nullptr);
+  EXPECT_EQ(r->Shortcut->Name, "Foo Reader");
+}
+
+TEST_F(InventoryTest, ShortcutWhoseTargetIsGoneIsDropped) {
+  m.shell.AddShortcut("C:\\Users\\user\\Desktop\\Gone Tool.lnk", "C:\\Program Files\\Gone\\gone.exe");
+  AddEntry("Gone", "Gone Tool", "1.0", "Microsoft");
+  Run();
+  // Without its shortcut the platform maker's entry has no command: ignored.
+  ASSERT_EQ(inventory.IgnoredPrograms().size(), 1u);
+  EXPECT_EQ(inventory.IgnoredPrograms()[0].Shortcut, nullptr);
+}
+
+}  // namespace
+}  // namespace kv::inventory
