@@ -2,10 +2,12 @@
 // The installed programs as the uninstall registry lists them, merged by
 // display name and cached in "ukey.xml".
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/data_folder.h"
 #include "inventory/command_line.h"
+#include "inventory/system_folders.h"
 #include "platform/machine.h"
 
 namespace kv::inventory {
@@ -30,11 +32,32 @@ struct UninstallEntry {
   bool operator==(const UninstallEntry&) const = default;
 };
 
+// Where a scanner's list is kept between runs. The file format belongs to
+// the service layer with the other stores (service/uninstall_cache.h), which
+// the inventory may not depend on; a scanner made without a store is not
+// cached, and its LoadCache and SaveCache do nothing.
+class UninstallCacheStore {
+ public:
+  virtual ~UninstallCacheStore() = default;
+  // The cached records in file order, UninstallString split without the
+  // long-path step; empty when there is no readable cache.
+  virtual std::vector<UninstallEntry> Load(app::DataFolder& folder) = 0;
+  virtual void Save(app::DataFolder& folder, const std::vector<UninstallEntry>& entries) = 0;
+};
+
+// The key below HKLM (both WOW64 views) and HKCU that lists the programs.
+inline constexpr std::string_view kUninstallKeyPath =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
 class UninstallScanner {
  public:
-  UninstallScanner(platform::Machine& machine, app::DataFolder& data_folder);
+  // Reads the system-folders table. `cache` may be null (a scanner that is
+  // not cached) and must outlive the scanner.
+  UninstallScanner(platform::Machine& machine, app::DataFolder& data_folder,
+                   UninstallCacheStore* cache = nullptr);
 
-  // Refills the list from the registry; true when it is not empty.
+  // Refills the list from the registry: HKLM's 64-bit view, HKLM's 32-bit
+  // view, then HKCU, merged by display name; true when it is not empty.
   bool Scan();
   std::size_t Count() const { return entries_.size(); }
   // Throws std::out_of_range for a bad index.
@@ -49,10 +72,21 @@ class UninstallScanner {
   bool SameAs(const UninstallScanner& other) const;
 
   const std::vector<UninstallEntry>& entries() const { return entries_; }
+  const SystemFolders& system_folders() const { return folders_; }
+
+  // The program's folder told by its uninstaller's path: the uninstaller's
+  // folder when it exists, is outside the Windows folder and no folder of
+  // its chain is hidden; otherwise empty.
+  std::string AppFolderFromUninstaller(std::string_view uninstaller_path) const;
 
  private:
+  void ScanKey(platform::RootKey root, platform::RegView view);
+  void Add(UninstallEntry entry);
+
   platform::Machine& machine_;
   app::DataFolder& data_folder_;
+  UninstallCacheStore* cache_;
+  SystemFolders folders_;
   std::vector<UninstallEntry> entries_;
 };
 

@@ -21,6 +21,7 @@ int RunSettings(const Args& args);  // cmd_settings.cpp
 int RunPaths(const Args& args);     // cmd_settings.cpp
 int RunVersion(const Args& args);   // cmd_names.cpp
 int RunName(const Args& args);      // cmd_names.cpp
+int RunUninstall(const Args& args);  // cmd_uninstall.cpp
 int RunFileInfo(const Args& args);  // cmd_files.cpp
 int RunSplit(const Args& args);     // cmd_files.cpp
 int RunShortcut(const Args& args);  // cmd_files.cpp

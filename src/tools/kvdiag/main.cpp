@@ -16,6 +16,7 @@ const std::vector<Command>& Commands() {
        "name clean MODE TEXT | name strip TEXT [VERSION] | name find-version TEXT [VERSION] | "
        "name similarity A B | name split-camel TEXT | name publisher-key TEXT",
        RunName},
+      {"uninstall", "uninstall [--json] [--reg FILE...]", RunUninstall},
       {"fileinfo", "fileinfo PATH", RunFileInfo},
       {"split", "split TEXT", RunSplit},
       {"shortcut", "shortcut PATH", RunShortcut},

@@ -1,0 +1,227 @@
+#include "inventory/uninstall_scanner.h"
+
+#include <optional>
+#include <stdexcept>
+
+#include "inventory/version.h"
+#include "text/compare.h"
+#include "text/utf8.h"
+
+namespace kv::inventory {
+namespace {
+
+using platform::RegType;
+using platform::RegView;
+using platform::RootKey;
+
+// The ANSI client read every value into a buffer of this many bytes (the
+// terminating zero included) and names into 260 characters; longer ones
+// counted as absent. The same limits hold here on UTF-8 text.
+constexpr std::size_t kValueBuffer = 1000;
+constexpr std::size_t kNameBuffer = 260;
+constexpr std::size_t kPathBuffer = 260;
+
+std::size_t Utf16Length(std::string_view s) { return text::ToUtf16(s).size(); }
+
+// A value as text whatever type the registry reports: strings up to their
+// first zero, binary data holding text likewise; numbers are not text.
+std::optional<std::string> ReadText(platform::RegistryKey& key, std::string_view name) {
+  std::optional<platform::RegValue> v = key.Read(name);
+  if (!v) return std::nullopt;
+  std::string text;
+  if (v->IsText()) {
+    text = std::move(v->text);
+  } else if (v->type == RegType::Binary) {
+    text.assign(v->bytes.begin(), v->bytes.end());
+    if (!text::IsValidUtf8(text)) return std::nullopt;
+  } else {
+    return std::nullopt;
+  }
+  if (text.size() >= kValueBuffer) return std::nullopt;
+  if (const std::size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+  return text;
+}
+
+// "SystemComponent" is a DWORD; other types are read by their value rather
+// than their bytes, so that a text "0" does not hide an entry.
+bool IsSystemComponent(platform::RegistryKey& key) {
+  std::optional<platform::RegValue> v = key.Read("SystemComponent");
+  if (!v) return false;
+  switch (v->type) {
+    case RegType::Dword:
+    case RegType::Qword: return v->number != 0;
+    case RegType::Binary: {
+      for (std::size_t i = 0; i < v->bytes.size() && i < 4; ++i)
+        if (v->bytes[i] != 0) return true;
+      return false;
+    }
+    case RegType::None: return false;
+    default: {
+      std::size_t i = 0;
+      while (i < v->text.size() && v->text[i] == ' ') ++i;
+      while (i < v->text.size() && v->text[i] == '0') ++i;
+      return i < v->text.size() && v->text[i] >= '1' && v->text[i] <= '9';
+    }
+  }
+}
+
+std::string TrimBlanks(std::string_view s) {
+  const std::size_t first = s.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = s.find_last_not_of(' ');
+  return std::string(s.substr(first, last - first + 1));
+}
+
+std::string ReadTrimmed(platform::RegistryKey& key, std::string_view name) {
+  std::optional<std::string> v = ReadText(key, name);
+  return v ? TrimBlanks(*v) : std::string();
+}
+
+// The long form of a path holding a short "~" name; the path itself when the
+// conversion gives nothing or more than a path buffer holds. A trailing
+// backslash is kept.
+std::string LongFormOfShortName(platform::FileSystem& files, std::string path) {
+  if (path.find('~') == std::string::npos) return path;
+  std::string longer = files.LongPath(path);
+  if (longer.empty() || Utf16Length(longer) >= kPathBuffer) return path;
+  if (path.back() == '\\' && longer.back() != '\\') longer += '\\';
+  return longer;
+}
+
+}  // namespace
+
+UninstallScanner::UninstallScanner(platform::Machine& machine, app::DataFolder& data_folder,
+                                   UninstallCacheStore* cache)
+    : machine_(machine),
+      data_folder_(data_folder),
+      cache_(cache),
+      folders_(ReadSystemFolders(machine.shell)) {}
+
+bool UninstallScanner::Scan() {
+  entries_.clear();
+  // A 64-bit client sees 32-bit programs only in HKLM's 32-bit view.
+  ScanKey(RootKey::LocalMachine, RegView::View64);
+  ScanKey(RootKey::LocalMachine, RegView::View32);
+  ScanKey(RootKey::CurrentUser, RegView::Native);
+  return !entries_.empty();
+}
+
+void UninstallScanner::ScanKey(RootKey root, RegView view) {
+  std::unique_ptr<platform::RegistryKey> list =
+      machine_.registry.Open(root, kUninstallKeyPath, view);
+  if (!list) return;
+  for (const std::string& id : list->SubKeyNames()) {
+    // A name that the Win32 enumeration cannot return whole (too long, or
+    // with a zero inside, as a replayed export may hold) is skipped; it
+    // does not end the whole list.
+    if (id.empty() || id.find('\0') != std::string::npos || Utf16Length(id) >= kNameBuffer)
+      continue;
+    std::unique_ptr<platform::RegistryKey> key =
+        machine_.registry.Open(root, std::string(kUninstallKeyPath) + "\\" + id, view);
+    if (!key || IsSystemComponent(*key)) continue;
+
+    UninstallEntry e;
+    e.Id = id;
+    e.DisplayName = ReadTrimmed(*key, "DisplayName");
+    if (e.DisplayName.empty()) continue;
+    const std::optional<std::string> uninstall = ReadText(*key, "UninstallString");
+    if (!uninstall) continue;
+    e.UninstallString.Split(machine_, *uninstall, true);
+    if (e.UninstallString.Path.empty()) continue;
+
+    e.DisplayVersion = ReadTrimmed(*key, "DisplayVersion");
+    e.InstallLocation = ReadText(*key, "InstallLocation").value_or("");
+    e.Publisher = ReadTrimmed(*key, "Publisher");
+    e.DisplayIcon = ReadTrimmed(*key, "DisplayIcon");
+    e.IconGroup = ReadText(*key, "Inno Setup: Icon Group").value_or("");
+    e.Contact = ReadTrimmed(*key, "Contact");
+    e.HelpLink = ReadTrimmed(*key, "HelpLink");
+    e.InstallDate = ReadTrimmed(*key, "InstallDate");
+    e.InstallSource = ReadTrimmed(*key, "InstallSource");
+    e.URLInfoAbout = ReadTrimmed(*key, "URLInfoAbout");
+    e.URLUpdateInfo = ReadTrimmed(*key, "URLUpdateInfo");
+
+    std::string& location = e.InstallLocation;
+    if (!location.empty() && location.front() == '"') {
+      // The closing quote is taken to be the last character.
+      location.pop_back();
+      if (!location.empty()) location.erase(0, 1);
+    }
+    location = LongFormOfShortName(machine_.files, location);
+
+    e.AppFolder = location;
+    if (!e.AppFolder.empty() && e.AppFolder.back() != '\\') e.AppFolder += '\\';
+    if (e.AppFolder.empty()) e.AppFolder = AppFolderFromUninstaller(e.UninstallString.Path);
+    Add(std::move(e));
+  }
+}
+
+void UninstallScanner::Add(UninstallEntry entry) {
+  for (UninstallEntry& earlier : entries_) {
+    if (!text::EqualsNoCase(earlier.DisplayName, entry.DisplayName)) continue;
+    ProgramVersion old_version, new_version;
+    ParseVersion(earlier.DisplayVersion, old_version);
+    ParseVersion(entry.DisplayVersion, new_version);
+    if (IsOlderVersion(old_version, new_version)) earlier.DisplayVersion = entry.DisplayVersion;
+    if (!entry.Publisher.empty()) earlier.Publisher = entry.Publisher;
+    return;
+  }
+  entries_.push_back(std::move(entry));
+}
+
+std::string UninstallScanner::AppFolderFromUninstaller(std::string_view uninstaller_path) const {
+  const std::size_t cut = uninstaller_path.rfind('\\');
+  if (cut == std::string_view::npos) return {};
+  std::string folder =
+      LongFormOfShortName(machine_.files, std::string(uninstaller_path.substr(0, cut + 1)));
+  // An uninstaller kept in the Windows folder says nothing about the program's folder.
+  if (!folders_.windows.empty() && text::StartsWithNoCase(folder, folders_.windows)) return {};
+  if (!machine_.files.Exists(folder)) return {};
+  // A program living below a hidden folder is not one the user sees.
+  for (std::size_t i = 3; i < folder.size(); ++i) {
+    if (folder[i] != '\\') continue;
+    const std::optional<platform::FileInfo> info = machine_.files.GetInfo(folder.substr(0, i + 1));
+    if (!info || info->hidden) return {};
+  }
+  return folder;
+}
+
+const UninstallEntry& UninstallScanner::At(std::size_t index) const {
+  if (index >= entries_.size())
+    throw std::out_of_range("UninstallScanner::At(" + std::to_string(index) + ") with " +
+                            std::to_string(entries_.size()) + " entries");
+  return entries_[index];
+}
+
+int UninstallScanner::FindById(std::string_view id) const {
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].Id == id) return static_cast<int>(i);
+  return -1;
+}
+
+void UninstallScanner::LoadCache() {
+  if (!entries_.empty() || !cache_) return;
+  for (UninstallEntry& e : cache_->Load(data_folder_)) {
+    if (e.DisplayName.empty()) continue;
+    if (e.AppFolder.empty() && !e.UninstallString.Path.empty())
+      e.AppFolder = AppFolderFromUninstaller(e.UninstallString.Path);
+    entries_.push_back(std::move(e));
+  }
+}
+
+void UninstallScanner::SaveCache() {
+  if (cache_) cache_->Save(data_folder_, entries_);
+}
+
+bool UninstallScanner::SameAs(const UninstallScanner& other) const {
+  if (entries_.size() != other.entries_.size()) return false;
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    const UninstallEntry& a = entries_[i];
+    const UninstallEntry& b = other.entries_[i];
+    if (a.Id != b.Id || a.DisplayName != b.DisplayName || a.DisplayVersion != b.DisplayVersion)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace kv::inventory

@@ -1,0 +1,146 @@
+// kvdiag uninstall: the programs that the uninstall registry scan lists, as
+// a table or as JSON, of this machine or of registry exports given with --reg.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/data_folder.h"
+#include "inventory/uninstall_scanner.h"
+#include "text/format.h"
+#include "text/utf8.h"
+#include "tools/kvdiag/diag_machine.h"
+
+namespace kv::diag {
+namespace {
+
+using inventory::UninstallEntry;
+
+constexpr const char* kUsage = "uninstall [--json] [--reg FILE...]";
+
+void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+
+// A JSON string literal; text that is not valid UTF-8 gets U+FFFD.
+std::string JsonString(std::string_view s) {
+  std::string out = "\"";
+  std::size_t pos = 0;
+  while (pos < s.size()) {
+    const char32_t cp = text::DecodeNext(s, pos);
+    switch (cp) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (cp < 0x20 || cp == 0x2028 || cp == 0x2029)
+          out += text::Format("\\u%04x", unsigned(cp));
+        else
+          text::AppendUtf8(out, cp);
+    }
+  }
+  out += '"';
+  return out;
+}
+
+void PrintJson(const std::vector<UninstallEntry>& entries) {
+  Print("[");
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const UninstallEntry& e = entries[i];
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"Id", &e.Id},
+        {"DisplayName", &e.DisplayName},
+        {"DisplayVersion", &e.DisplayVersion},
+        {"Publisher", &e.Publisher},
+        {"InstallLocation", &e.InstallLocation},
+        {"DisplayIcon", &e.DisplayIcon},
+        {"IconGroup", &e.IconGroup},
+        {"Contact", &e.Contact},
+        {"HelpLink", &e.HelpLink},
+        {"InstallDate", &e.InstallDate},
+        {"InstallSource", &e.InstallSource},
+        {"URLInfoAbout", &e.URLInfoAbout},
+        {"URLUpdateInfo", &e.URLUpdateInfo},
+        {"AppFolder", &e.AppFolder},
+    };
+    std::string o = i ? ",\n  {" : "\n  {";
+    o += "\"Index\": " + std::to_string(i);
+    for (const auto& [name, value] : fields)
+      o += ", " + JsonString(name) + ": " + JsonString(*value);
+    o += ", \"UninstallString\": {\"Path\": " + JsonString(e.UninstallString.Path) +
+         ", \"Arguments\": " + JsonString(e.UninstallString.Arguments) + "}}";
+    Print(o);
+  }
+  Print(entries.empty() ? "]\n" : "\n]\n");
+}
+
+// Columns padded by characters, not bytes, so non-ASCII names line up.
+std::size_t Width(std::string_view s) {
+  std::size_t n = 0, pos = 0;
+  while (pos < s.size()) {
+    text::DecodeNext(s, pos);
+    ++n;
+  }
+  return n;
+}
+
+void PrintTable(const std::vector<UninstallEntry>& entries) {
+  std::vector<std::vector<std::string>> rows = {
+      {"#", "Id", "DisplayName", "DisplayVersion", "Publisher", "Uninstaller", "AppFolder"}};
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const UninstallEntry& e = entries[i];
+    rows.push_back({std::to_string(i), e.Id, e.DisplayName, e.DisplayVersion, e.Publisher,
+                    e.UninstallString.Path, e.AppFolder});
+  }
+  std::vector<std::size_t> widths(rows[0].size(), 0);
+  for (const auto& row : rows)
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], Width(row[c]));
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line.append(widths[c] - Width(row[c]) + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    Print(line + "\n");
+  }
+  Print(std::to_string(entries.size()) + " entries\n");
+}
+
+// An export carries no files: the replayed machine gets the system programs
+// that uninstall commands name without a path, so that they resolve on the
+// search path as they would on the exporting machine.
+void AddSystemPrograms(platform::Machine& machine) {
+  const std::optional<std::string> system =
+      machine.shell.GetFolder(platform::SpecialFolder::System);
+  if (!system) return;
+  for (const char* exe : {"MsiExec.exe", "rundll32.exe", "RegSvr32.exe", "cmd.exe"})
+    if (!machine.files.Exists(*system + "\\" + exe))
+      machine.files.WriteAll(*system + "\\" + exe, "");
+}
+
+}  // namespace
+
+int RunUninstall(const Args& in) {
+  Args args = in;
+  DiagMachine dm(args);
+  if (!dm.ok()) return 1;
+  bool json = false;
+  for (const std::string& a : args) {
+    if (a == "--json")
+      json = true;
+    else
+      return UsageError(kUsage);
+  }
+  if (dm.replayed()) AddSystemPrograms(dm.machine());
+  app::DataFolder folder(dm.machine());
+  inventory::UninstallScanner scanner(dm.machine(), folder);
+  scanner.Scan();
+  if (json)
+    PrintJson(scanner.entries());
+  else
+    PrintTable(scanner.entries());
+  return 0;
+}
+
+}  // namespace kv::diag
