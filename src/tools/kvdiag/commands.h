@@ -25,6 +25,7 @@ int RunUninstall(const Args& args);  // cmd_uninstall.cpp
 int RunFileInfo(const Args& args);  // cmd_files.cpp
 int RunSplit(const Args& args);     // cmd_files.cpp
 int RunShortcut(const Args& args);  // cmd_files.cpp
+int RunInventory(const Args& args);  // cmd_inventory.cpp
 int RunPrepareMachine(const Args& args);  // cmd_prepare_win.cpp (Windows only)
 
 // Exit code 2 with a usage line on stderr.

@@ -20,6 +20,7 @@ const std::vector<Command>& Commands() {
       {"fileinfo", "fileinfo PATH", RunFileInfo},
       {"split", "split TEXT", RunSplit},
       {"shortcut", "shortcut PATH", RunShortcut},
+      {"inventory", "inventory [--json] [--reg FILE...] [--machine DESC.json]", RunInventory},
 #ifdef _WIN32
       {"prepare-machine", "prepare-machine DESC.json [--reg FILE...]", RunPrepareMachine},
 #endif

@@ -1,0 +1,147 @@
+// kvdiag inventory: the programs and the ignored programs the inventory
+// finds, as a table or as JSON. On Windows it looks at this machine (and
+// updates the client's shortcuts cache there, as the client would); with
+// --reg it replays registry exports on a fake machine, and --machine adds the
+// shortcuts and executables of a machine description to that machine.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/data_folder.h"
+#include "inventory/inventory.h"
+#include "platform/fake/fake_machine.h"
+#include "platform/fake/machine_description.h"
+#include "tools/kvdiag/commands.h"
+#include "tools/kvdiag/diag_machine.h"
+#include "tools/kvdiag/json_out.h"
+
+namespace kv::diag {
+namespace {
+
+using inventory::ProgramRecord;
+
+constexpr const char* kUsage = "inventory [--json] [--reg FILE...] [--machine DESC.json]";
+
+void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+
+std::string RecordJson(const ProgramRecord& r) {
+  std::string o = "{\"Name\": " + JsonQuote(r.Name);
+  o += ", \"ShortName\": " + JsonQuote(r.ShortName);
+  o += ", \"Version\": " + JsonQuote(inventory::FormatVersion(r.Version));
+  o += ", \"ReleaseStatus\": " + JsonQuote(r.ReleaseStatus);
+  o += ", \"Publisher\": " + JsonQuote(r.Publisher);
+  o += ", \"IconFile\": " + JsonQuote(r.IconFile);
+  o += std::string(", \"IconFileIsUninstaller\": ") + (r.IconFileIsUninstaller ? "true" : "false");
+  o += ", \"Entry\": " + (r.Entry ? JsonQuote(r.Entry->Id) : std::string("null"));
+  o += ", \"Shortcut\": " + (r.Shortcut ? JsonQuote(r.Shortcut->Name) : std::string("null"));
+  o += ", \"cmdline\": {\"Path\": " + JsonQuote(r.cmdline.Path) +
+       ", \"Arguments\": " + JsonQuote(r.cmdline.Arguments) + "}}";
+  return o;
+}
+
+// One record a line, so that a difference shows as one changed line.
+void PrintJson(const inventory::Inventory& inv) {
+  auto list = [](const std::vector<ProgramRecord>& records) {
+    std::string o = "[";
+    for (std::size_t i = 0; i < records.size(); ++i)
+      o += (i ? ",\n    " : "\n    ") + RecordJson(records[i]);
+    return o + (records.empty() ? "]" : "\n  ]");
+  };
+  Print("{\n  \"programs\": " + list(inv.Programs()) + ",\n  \"ignored\": " +
+        list(inv.IgnoredPrograms()) + "\n}\n");
+}
+
+std::size_t Width(std::string_view s) {
+  std::size_t n = 0, pos = 0;
+  while (pos < s.size()) {
+    text::DecodeNext(s, pos);
+    ++n;
+  }
+  return n;
+}
+
+void PrintTable(const char* title, const std::vector<ProgramRecord>& records) {
+  std::vector<std::vector<std::string>> rows = {
+      {"Name", "ShortName", "Version", "Status", "Publisher", "Shortcut", "Command line"}};
+  for (const auto& r : records)
+    rows.push_back({r.Name, r.ShortName, inventory::FormatVersion(r.Version), r.ReleaseStatus,
+                    r.Publisher, r.Shortcut ? r.Shortcut->Name : "", r.cmdline.Format()});
+  std::vector<std::size_t> widths(rows[0].size(), 0);
+  for (const auto& row : rows)
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], Width(row[c]));
+  Print(std::string(title) + " (" + std::to_string(records.size()) + ")\n");
+  for (const auto& row : rows) {
+    std::string line = "  ";
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line.append(widths[c] - Width(row[c]) + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    Print(line + "\n");
+  }
+}
+
+// An export carries no files: the replayed machine gets the system programs
+// that uninstall commands name without a path, as every Windows has them.
+void AddSystemPrograms(platform::Machine& machine) {
+  const auto system = machine.shell.GetFolder(platform::SpecialFolder::System);
+  if (!system) return;
+  for (const char* exe : {"msiexec.exe", "rundll32.exe", "regsvr32.exe", "cmd.exe"})
+    if (!machine.files.Exists(*system + "\\" + exe)) machine.files.WriteAll(*system + "\\" + exe, "");
+}
+
+}  // namespace
+
+int RunInventory(const Args& in) {
+  Args args = in;
+  DiagMachine dm(args);
+  if (!dm.ok()) return 1;
+  bool json = false;
+  std::string desc_file;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--json") json = true;
+    else if (args[i] == "--machine" && i + 1 < args.size() && desc_file.empty()) desc_file = args[++i];
+    else return UsageError(kUsage);
+  }
+  platform::Machine& m = dm.machine();
+  if (!desc_file.empty()) {
+    // Only a fake machine takes a description; on Windows that means --reg.
+    auto* files = dynamic_cast<platform::FakeFileSystem*>(&m.files);
+    auto* shell = dynamic_cast<platform::FakeShell*>(&m.shell);
+    if (!files || !shell) {
+      std::fprintf(stderr, "kvdiag: --machine needs a replayed machine (--reg); "
+                           "use prepare-machine to set up a real one\n");
+      return 1;
+    }
+    std::string text;
+    if (!ReadLocalFile(desc_file, text)) {
+      std::fprintf(stderr, "kvdiag: cannot read %s\n", desc_file.c_str());
+      return 1;
+    }
+    const auto d = platform::ParseMachineDescription(text);
+    if (!d.ok) {
+      std::fprintf(stderr, "kvdiag: %s: %s\n", desc_file.c_str(), d.error.c_str());
+      return 1;
+    }
+    platform::ApplyToFakeMachine(d.description, *files, *shell);
+    // The exports may name files by the same placeholders.
+    if (platform::CopyRegistryExpanded(m.registry, m.registry, m.shell) < 0) {
+      std::fprintf(stderr, "kvdiag: cannot expand the registry's placeholders\n");
+      return 1;
+    }
+  }
+  if (dm.replayed() || !desc_file.empty()) AddSystemPrograms(m);
+  app::DataFolder folder(m);
+  inventory::Inventory inv(m, folder);
+  inv.Run();
+  if (json) {
+    PrintJson(inv);
+  } else {
+    PrintTable("Programs", inv.Programs());
+    PrintTable("Ignored programs", inv.IgnoredPrograms());
+  }
+  return 0;
+}
+
+}  // namespace kv::diag
