@@ -50,10 +50,14 @@ sys.exit(1)
 EOF
 }
 
+need() {
+  [ -x "$1" ] || { echo "missing $1: build it first (cmake --build --preset $2)"; exit 2; }
+}
 mkdir -p "$work"
 
 if [ "$what" = native ] || [ "$what" = all ]; then
   echo "== native replay"
+  need "$native_kvdiag" native
   "$native_kvdiag" inventory --json --reg "$fixture/programs.reg" --machine "$fixture/machine.json" \
     >"$work/native.json"
   compare native "$work/native.json" || failed=1
@@ -62,10 +66,11 @@ fi
 if [ "$what" = wine ] || [ "$what" = all ]; then
   echo "== Wine prefix"
   kvdiag_exe=$mingw/src/tools/kvdiag/kvdiag.exe
+  need "$kvdiag_exe" mingw
   # A private prefix and home: the prefix's Desktop is a link into $HOME.
   export WINEPREFIX=$here/$mingw/e2e-prefix
   export HOME=$here/$mingw/e2e-home
-  wineserver -k >/dev/null 2>&1 || true
+  timeout 30 wineserver -k >/dev/null 2>&1 || true  # a server left by an earlier run
   rm -rf "$WINEPREFIX" "$HOME"
   mkdir -p "$HOME"
   . scripts/wine-env.sh
