@@ -32,10 +32,12 @@ trap kv_wine_stop EXIT
 kv_wine_start
 ctest --preset mingw
 
-if [ -x tests/gui/run.sh ] || [ -f tests/gui/run.sh ]; then
-  step "GUI tests under Wine and Xvfb"
-  kv_wine_stop
-  bash tests/gui/run.sh "$here/build/mingw"
-fi
+kv_wine_stop
+
+step "end-to-end inventory: native replay and a prepared Wine prefix"
+bash tests/e2e/run.sh all
+
+step "GUI tests under Wine and Xvfb"
+bash tests/gui/run.sh "$here/build/mingw"
 
 step "all tests passed"
