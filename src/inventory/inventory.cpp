@@ -62,13 +62,23 @@ void Inventory::AddFixedPrograms() {
   }
 }
 
-ProgramRecord Inventory::BuildRecord(const UninstallEntry& e, const ShortcutNode* s) {
+void Inventory::RestoreFixedVersion(ShortcutNode& node) {
+  if (!node.Binary || !node.BinaryFromCache) return;
+  FileVersionInfo fresh;
+  if (fresh.Read(machine_.shell, node.LinksTo.Path))
+    node.Binary->FixedProductVersion = fresh.FixedProductVersion;
+  // The strings stay as cached (matching may already have improved them).
+  node.BinaryFromCache = false;
+}
+
+ProgramRecord Inventory::BuildRecord(const UninstallEntry& e, ShortcutNode* s) {
   ProgramRecord r;
   const ProgramNameWords display(e.DisplayName, CleanMode::kName);
   const ProgramNameWords display_words(e.DisplayName);  // uncleaned, for versions in the name
 
   // A shortcut whose target has gone says nothing about the program.
   if (s && !s->LinksTo.Path.empty() && !machine_.files.Exists(s->LinksTo.Path)) s = nullptr;
+  if (s) RestoreFixedVersion(*s);
   const FileVersionInfo* b = nullptr;
   // A Java launcher's version resource describes the runtime, not the program.
   if (s && s->Binary &&
@@ -167,13 +177,12 @@ void Inventory::Run() {
   tree_.SaveCache();
   progress_.advance();
 
-  ShortcutMatcher matcher(tree_.root());
   const auto& entries = scanner_.entries();
   progress_.begin(static_cast<unsigned>(entries.size()));
   AddFixedPrograms();
-  matcher.MatchAll(entries);
+  matcher_.MatchAll(entries);
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    ProgramRecord r = BuildRecord(entries[i], matcher.Chosen(i));
+    ProgramRecord r = BuildRecord(entries[i], matcher_.Chosen(i));
     const bool ignored = r.cmdline.Path.empty() && IsIgnoredPublisher(entries[i].Publisher);
     (ignored ? ignored_ : programs_).push_back(std::move(r));
     progress_.advance();

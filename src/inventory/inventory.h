@@ -7,6 +7,7 @@
 #include "app/data_folder.h"
 #include "app/progress_tracker.h"
 #include "inventory/command_line.h"
+#include "inventory/shortcut_matcher.h"
 #include "inventory/shortcuts_tree.h"
 #include "inventory/uninstall_scanner.h"
 #include "inventory/version.h"
@@ -55,12 +56,17 @@ class Inventory {
 
  private:
   void AddFixedPrograms();
-  ProgramRecord BuildRecord(const UninstallEntry& entry, const ShortcutNode* shortcut);
+  ProgramRecord BuildRecord(const UninstallEntry& entry, ShortcutNode* shortcut);
+  // A cached Binary lacks the fixed product version: read it back for the
+  // shortcuts that records use, so a run from the cache equals a fresh one.
+  void RestoreFixedVersion(ShortcutNode& node);
 
   platform::Machine& machine_;
   app::ProgressTracker& progress_;
   UninstallScanner scanner_;
   ShortcutsTree tree_;
+  // Kept across runs: it remembers each node's analysis until its texts change.
+  ShortcutMatcher matcher_{tree_.root()};
   std::vector<ProgramRecord> programs_;
   std::vector<ProgramRecord> ignored_;
 };

@@ -1,6 +1,7 @@
 #include "inventory/shortcut_matcher.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
 #include <utility>
 
@@ -218,11 +219,25 @@ void ShortcutMatcher::Index(std::size_t slot) {
   }
 }
 
-ShortcutMatcher::Row* ShortcutMatcher::Holder(const ShortcutNode& node) {
-  for (Row& row : rows_)
-    if (row.Chosen && SameShortcut(*row.Chosen, node)) return &row;
-  return nullptr;
+namespace {
+
+std::string HoldKey(const ShortcutNode& node) {
+  if (node.LinksTo.Path.empty()) return "N" + std::to_string(reinterpret_cast<std::uintptr_t>(&node));
+  return "T" + text::ToUpper(node.LinksTo.Path) + '\n' + text::ToUpper(node.LinksTo.Arguments);
 }
+
+}  // namespace
+
+ShortcutMatcher::Row* ShortcutMatcher::Holder(const ShortcutNode& node) {
+  auto it = held_.find(HoldKey(node));
+  return it == held_.end() ? nullptr : &rows_[it->second];
+}
+
+void ShortcutMatcher::Hold(const ShortcutNode& node, std::size_t index) {
+  held_[HoldKey(node)] = index;
+}
+
+void ShortcutMatcher::Release(const ShortcutNode& node) { held_.erase(HoldKey(node)); }
 
 ShortcutNode* ShortcutMatcher::Chosen(std::size_t index) const {
   return index < rows_.size() ? rows_[index].Chosen : nullptr;
@@ -390,6 +405,7 @@ ShortcutNode* ShortcutMatcher::Search(const Query& q, std::size_t slot, double w
 void ShortcutMatcher::MatchAll(const std::vector<UninstallEntry>& entries) {
   excluded_ = nullptr;
   rows_.clear();
+  held_.clear();
   rows_.reserve(entries.size());
   Prepare();
   const auto match = [this](const UninstallEntry& entry) {
@@ -403,6 +419,7 @@ void ShortcutMatcher::MatchAll(const std::vector<UninstallEntry>& entries) {
     if (result_) {
       if (Row* holder = Holder(*result_)) {
         if (holder->Score < score_) {
+          Release(*holder->Chosen);
           holder->Lost = holder->Chosen;
           holder->Chosen = nullptr;
           row.Chosen = result_;
@@ -413,6 +430,7 @@ void ShortcutMatcher::MatchAll(const std::vector<UninstallEntry>& entries) {
         row.Chosen = result_;
       }
     }
+    if (row.Chosen) Hold(*row.Chosen, rows_.size());
     rows_.push_back(row);
   }
 
@@ -427,6 +445,7 @@ void ShortcutMatcher::MatchAll(const std::vector<UninstallEntry>& entries) {
       rows_[i].Lost = nullptr;
     } else {
       rows_[i].Chosen = result_;
+      if (result_) Hold(*result_, i);
     }
   }
   excluded_ = nullptr;

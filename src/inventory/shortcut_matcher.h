@@ -98,6 +98,9 @@ class ShortcutMatcher {
   bool MatchOne(const UninstallEntry& entry, bool split);
   // The row that holds `node`'s shortcut as Chosen, or nullptr.
   Row* Holder(const ShortcutNode& node);
+  // Records that rows_[index] now holds (or no longer holds) `node`.
+  void Hold(const ShortcutNode& node, std::size_t index);
+  void Release(const ShortcutNode& node);
 
   ShortcutNode* Search(const Query& q, std::size_t slot, double weight, int parent_likeness,
                        int& score);
@@ -107,6 +110,10 @@ class ShortcutMatcher {
   ShortcutNode* result_ = nullptr;
   int score_ = 0;
   std::vector<Row> rows_;
+  // The rows' Chosen shortcuts by target (folded path and arguments), or by
+  // node for a shortcut without a target: the same test as SameShortcut,
+  // without walking every row for every entry.
+  std::unordered_map<std::string, std::size_t> held_;
   // The tree in pre-order, one slot per node, so that a search walks it
   // without lookups; slot_of_ finds a node's slot again on the next Prepare.
   std::vector<NodeNames> slots_;

@@ -389,6 +389,7 @@ void ShortcutsTree::RefreshFileInfo() {
     auto binary = std::make_unique<FileVersionInfo>();
     if (!binary->Read(machine_.shell, node.LinksTo.Path)) return;
     node.Binary = std::move(binary);
+    node.BinaryFromCache = false;
     // The same rules as the scan, or a refreshed name would differ from a scanned one.
     ApplyProductRules(node);
   });
@@ -488,6 +489,7 @@ void ShortcutsTree::LoadLevel(const service::XmlElement& element, ShortcutNode& 
     if (std::optional<service::XmlElement> binary = e.Find("Binary")) {
       child->Binary = std::make_unique<FileVersionInfo>();
       ReadBinary(*binary, *child->Binary);
+      child->BinaryFromCache = true;
     }
     node.Append(std::move(child));
   }

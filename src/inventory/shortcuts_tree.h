@@ -44,6 +44,9 @@ struct ShortcutNode {
   // merged into it, in scan order.
   std::vector<platform::FileTime> LastWriteTimes;
   std::unique_ptr<FileVersionInfo> Binary;
+  // Binary was read from the cache file, which keeps the strings but not the
+  // fixed product version.
+  bool BinaryFromCache = false;
   bool Unseen = false;  // from before the current scan, not found by it yet
 
   ShortcutNode() = default;

@@ -82,13 +82,12 @@ if [ "$what" = wine ] || [ "$what" = all ]; then
     </dev/null
   timeout 60 wine "$kvdiag_exe" inventory --json </dev/null >"$work/wine.json"
   compare wine "$work/wine.json" || failed=1
-  # A second run starts from the shortcuts cache the first one saved. The
-  # cache's Binary element keeps a target's ProductVersion string but not its
-  # fixed product version, so a program whose fixed version is the larger
-  # one (Zephyr Browser: "12.0b3" against 12.0.0.3) reports the string's
-  # version from then on; expected-cached.json differs in that one record.
+  # A second run starts from the shortcuts cache the first one saved; it must
+  # give the same records (the cache keeps a target's version strings but not
+  # its fixed product version, which the inventory reads back: Zephyr
+  # Browser's "12.0b3" against 12.0.0.3 shows whether it does).
   timeout 60 wine "$kvdiag_exe" inventory --json </dev/null >"$work/wine-cached.json"
-  compare "wine, from the cache" "$work/wine-cached.json" "$fixture/expected-cached.json" || failed=1
+  compare "wine, from the cache" "$work/wine-cached.json" || failed=1
 fi
 
 exit $failed

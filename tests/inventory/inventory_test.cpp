@@ -158,6 +158,29 @@ TEST_F(InventoryTest, MatchedShortcutGivesNameShortNameAndCommand) {
   EXPECT_EQ(r->Shortcut->Name, "Foo Reader");
 }
 
+TEST_F(InventoryTest, ARunFromTheShortcutsCacheGivesTheSameVersion) {
+  // The fixed product version (12.0.3) orders above the string ("12.0b3");
+  // the cache keeps only the string.
+  kv::platform::VersionSpec spec;
+  spec.product[0] = 12, spec.product[1] = 0, spec.product[2] = 3, spec.product[3] = 0;
+  spec.tables = {{"040904b0", {{"ProductName", "Zephyr Browser"}, {"ProductVersion", "12.0b3"}}}};
+  const std::string block = kv::platform::BuildVersionBlock(spec);
+  m.files.AddFile("C:\\Program Files\\Zephyr\\zephyr.exe", kv::platform::BuildPeImage(&block));
+  m.shell.AddShortcut("C:\\Users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\"
+                      "Zephyr Browser.lnk",
+                      "C:\\Program Files\\Zephyr\\zephyr.exe");
+  AddEntry("Zephyr", "Zephyr Browser", "", "Zephyr Project");
+  Run();
+  ASSERT_NE(Find(inventory.Programs(), "Zephyr Browser"), nullptr);
+  EXPECT_EQ(FormatVersion(Find(inventory.Programs(), "Zephyr Browser")->Version), "12.0.3");
+
+  Inventory next_process(m.machine, folder, progress);  // starts from shtree.xml
+  next_process.Run();
+  const ProgramRecord* r = Find(next_process.Programs(), "Zephyr Browser");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(FormatVersion(r->Version), "12.0.3");
+}
+
 TEST_F(InventoryTest, ShortcutWhoseTargetIsGoneIsDropped) {
   m.shell.AddShortcut("C:\\Users\\user\\Desktop\\Gone Tool.lnk", "C:\\Program Files\\Gone\\gone.exe");
   AddEntry("Gone", "Gone Tool", "1.0", "Microsoft");
