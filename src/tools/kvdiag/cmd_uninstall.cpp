@@ -10,6 +10,7 @@
 #include "text/format.h"
 #include "text/utf8.h"
 #include "tools/kvdiag/diag_machine.h"
+#include "tools/kvdiag/json_out.h"
 
 namespace kv::diag {
 namespace {
@@ -20,28 +21,6 @@ constexpr const char* kUsage = "uninstall [--json] [--reg FILE...]";
 
 void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 
-// A JSON string literal; text that is not valid UTF-8 gets U+FFFD.
-std::string JsonString(std::string_view s) {
-  std::string out = "\"";
-  std::size_t pos = 0;
-  while (pos < s.size()) {
-    const char32_t cp = text::DecodeNext(s, pos);
-    switch (cp) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (cp < 0x20 || cp == 0x2028 || cp == 0x2029)
-          out += text::Format("\\u%04x", unsigned(cp));
-        else
-          text::AppendUtf8(out, cp);
-    }
-  }
-  out += '"';
-  return out;
-}
 
 void PrintJson(const std::vector<UninstallEntry>& entries) {
   Print("[");
@@ -66,9 +45,9 @@ void PrintJson(const std::vector<UninstallEntry>& entries) {
     std::string o = i ? ",\n  {" : "\n  {";
     o += "\"Index\": " + std::to_string(i);
     for (const auto& [name, value] : fields)
-      o += ", " + JsonString(name) + ": " + JsonString(*value);
-    o += ", \"UninstallString\": {\"Path\": " + JsonString(e.UninstallString.Path) +
-         ", \"Arguments\": " + JsonString(e.UninstallString.Arguments) + "}}";
+      o += ", " + JsonQuote(name) + ": " + JsonQuote(*value);
+    o += ", \"UninstallString\": {\"Path\": " + JsonQuote(e.UninstallString.Path) +
+         ", \"Arguments\": " + JsonQuote(e.UninstallString.Arguments) + "}}";
     Print(o);
   }
   Print(entries.empty() ? "]\n" : "\n]\n");
