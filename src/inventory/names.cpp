@@ -18,11 +18,6 @@ bool IsAllDigits(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), IsAsciiDigit);
 }
 
-std::size_t CharCount(std::string_view s) {
-  std::size_t n = 0;
-  for (std::size_t pos = 0; pos < s.size(); ++n) text::DecodeNext(s, pos);
-  return n;
-}
 
 // Byte offset of the last character; malformed bytes count one each.
 std::size_t LastCharStart(std::string_view s) {
@@ -100,28 +95,13 @@ std::string FilterWord(std::string_view word, CleanMode mode) {
 // digit are taken off.
 std::string_view NormaliseVersionWord(std::string_view w) {
   if (!w.empty() && (w[0] == '(' || w[0] == '[')) {
-    if (CharCount(w) < 4) return {};
+    if (text::CountChars(w) < 4) return {};
     w = w.substr(1, LastCharStart(w) - 1);
   }
   if (w.size() >= 2 && (w[0] == 'v' || w[0] == 'V') && IsAsciiDigit(w[1])) w.remove_prefix(1);
   return w;
 }
 
-// Case-folded form with exactly the equality of EqualsNoCase, for the
-// sorted lookup of long word lists.
-std::u32string FoldKey(std::string_view s) {
-  std::u32string out;
-  out.reserve(s.size());
-  for (std::size_t pos = 0; pos < s.size();) {
-    const std::size_t start = pos;
-    const char32_t cp = text::DecodeNext(s, pos);
-    if (cp == text::kReplacement && pos - start == 1)
-      out += static_cast<char32_t>(0x110000 + static_cast<unsigned char>(s[start]));
-    else
-      out += text::ToUpper(cp);
-  }
-  return out;
-}
 
 std::size_t CountCommonWords(const WordList& shorter, const WordList& longer) {
   std::size_t n = 0;
@@ -138,10 +118,10 @@ std::size_t CountCommonWords(const WordList& shorter, const WordList& longer) {
   }
   std::vector<std::u32string> keys;
   keys.reserve(longer.size());
-  for (const std::string& l : longer) keys.push_back(FoldKey(l));
+  for (const std::string& l : longer) keys.push_back(text::FoldCase(l));
   std::sort(keys.begin(), keys.end());
   for (const std::string& s : shorter)
-    if (std::binary_search(keys.begin(), keys.end(), FoldKey(s))) ++n;
+    if (std::binary_search(keys.begin(), keys.end(), text::FoldCase(s))) ++n;
   return n;
 }
 

@@ -48,27 +48,7 @@ bool Contains(const WordList& words, std::string_view word) {
                      [&](const std::string& w) { return EqualsNoCase(w, word); });
 }
 
-std::size_t CharCount(std::string_view s) {
-  std::size_t n = 0;
-  for (std::size_t pos = 0; pos < s.size(); ++n) text::DecodeNext(s, pos);
-  return n;
-}
 
-// Equal keys exactly when EqualsNoCase holds: upper-cased code points, and
-// undecodable bytes kept apart above the Unicode range.
-std::u32string FoldKey(std::string_view s) {
-  std::u32string out;
-  out.reserve(s.size());
-  for (std::size_t pos = 0; pos < s.size();) {
-    const std::size_t start = pos;
-    const char32_t cp = text::DecodeNext(s, pos);
-    if (cp == text::kReplacement && pos - start == 1)
-      out += static_cast<char32_t>(0x110000 + static_cast<unsigned char>(s[start]));
-    else
-      out += text::ToUpper(cp);
-  }
-  return out;
-}
 
 Numbers NumbersOf(const NameWords& cleaned, std::string_view text) {
   Numbers n;
@@ -212,7 +192,7 @@ void ShortcutMatcher::Index(std::size_t slot) {
     for (const WordList* list : {&n.name_words.words[split], &n.product_with_company[split],
                                  &n.description_words[split], &n.product_company[split]}) {
       for (const std::string& word : *list) {
-        std::vector<std::size_t>& slots = index_[split][FoldKey(word)];
+        std::vector<std::size_t>& slots = index_[split][text::FoldCase(word)];
         if (slots.empty() || slots.back() != slot) slots.push_back(slot);
       }
     }
@@ -271,7 +251,7 @@ bool ShortcutMatcher::MatchOne(const UninstallEntry& entry, bool split) {
     stamp_ = 1;
   }
   for (const std::string& word : q.words) {
-    const auto hit = index_[split].find(FoldKey(word));
+    const auto hit = index_[split].find(text::FoldCase(word));
     if (hit == index_[split].end()) continue;
     for (std::size_t slot : hit->second) {
       while (places_[slot].mark != stamp_) {
@@ -322,7 +302,7 @@ ShortcutNode* ShortcutMatcher::Search(const Query& q, std::size_t slot, double w
       if (!found) continue;
       if (child_score > best_score ||
           (child_score == best_score && child_score > 0 &&
-           CharCount(child_node.Name) < CharCount(best_child->Name))) {
+           text::CountChars(child_node.Name) < text::CountChars(best_child->Name))) {
         best = found;
         best_child = &child_node;
         best_score = child_score;

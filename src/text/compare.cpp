@@ -51,6 +51,13 @@ char32_t NextFolded(std::string_view s, std::size_t& pos) {
 
 }  // namespace
 
+std::u32string FoldCase(std::string_view s) {
+  std::u32string out;
+  out.reserve(s.size());
+  for (std::size_t pos = 0; pos < s.size();) out += NextFolded(s, pos);
+  return out;
+}
+
 int CompareNoCase(std::string_view a, std::string_view b) {
   std::size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {

@@ -15,6 +15,11 @@ bool EndsWithNoCase(std::string_view s, std::string_view suffix);
 // Byte offset of the first case-insensitive occurrence, or npos.
 std::size_t FindNoCase(std::string_view hay, std::string_view needle, std::size_t from = 0);
 
+// A key that two strings share exactly when EqualsNoCase holds: upper-cased
+// code points, undecodable bytes kept apart above the Unicode range. For
+// sorted and hashed lookups of many strings.
+std::u32string FoldCase(std::string_view s);
+
 // Orders strings case-insensitively; for std::map and std::set.
 struct LessNoCase {
   using is_transparent = void;

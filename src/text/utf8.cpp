@@ -61,6 +61,12 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+std::size_t CountChars(std::string_view s) {
+  std::size_t n = 0;
+  for (std::size_t pos = 0; pos < s.size(); ++n) DecodeNext(s, pos);
+  return n;
+}
+
 bool IsValidUtf8(std::string_view s) {
   for (std::size_t pos = 0; pos < s.size();) {
     const std::size_t start = pos;

@@ -16,6 +16,9 @@ char32_t DecodeNext(std::string_view s, std::size_t& pos);
 
 void AppendUtf8(std::string& out, char32_t cp);
 
+// Characters (code points, a malformed byte counting as one) in `s`.
+std::size_t CountChars(std::string_view s);
+
 // True when `s` is well-formed UTF-8.
 bool IsValidUtf8(std::string_view s);
 

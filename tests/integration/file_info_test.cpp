@@ -9,6 +9,7 @@
 
 #include "inventory/command_line.h"
 #include "inventory/file_version_info.h"
+#include "integration/real_machine.h"
 #include "platform/machine.h"
 #include "platform/pe_resources.h"
 #include "platform/win32/wide.h"
@@ -17,12 +18,11 @@
 namespace kv::inventory {
 namespace {
 
-platform::Machine& Real() { return platform::SystemMachine(); }
+using integration::Fixture;
+using integration::Real;
+using integration::WriteLink;
 
-std::string Fixture(const char* name) {
-  const std::string self = Real().shell.ExecutablePath();
-  return self.substr(0, self.rfind('\\') + 1) + name;
-}
+
 
 TEST(RealVersionResources, ReadsAWindresResourceCompletely) {
   FileVersionInfo info(Real().shell, Fixture("kv_fixture_english.exe"));
@@ -63,22 +63,6 @@ TEST(RealVersionResources, ThePortablePeReaderAgreesWithWindows) {
   }
 }
 
-bool WriteLink(const std::string& link, const std::string& target, const std::string& args) {
-  IShellLinkW* sl = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&sl))))
-    return false;
-  sl->SetPath(platform::win32::Widen(target).c_str());
-  sl->SetArguments(platform::win32::Widen(args).c_str());
-  IPersistFile* pf = nullptr;
-  bool ok = SUCCEEDED(sl->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pf)));
-  if (ok) {
-    ok = SUCCEEDED(pf->Save(platform::win32::Widen(link).c_str(), TRUE));
-    pf->Release();
-  }
-  sl->Release();
-  return ok;
-}
 
 TEST(RealShortcuts, LinksWrittenByTheShellResolveBack) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

@@ -12,12 +12,17 @@
 #include "app/data_folder.h"
 #include "app/progress_tracker.h"
 #include "inventory/uninstall_scanner.h"
+#include "integration/real_machine.h"
 #include "platform/machine.h"
 #include "platform/win32/wide.h"
 #include "text/compare.h"
 
 namespace kv::inventory {
 namespace {
+
+using integration::Fixture;
+using integration::Real;
+using integration::WriteLink;
 
 using platform::RegValue;
 using platform::RootKey;
@@ -26,29 +31,8 @@ using platform::SpecialFolder;
 constexpr char kFolder[] = "Korvan Tree Test";
 constexpr char kUninstallId[] = "KorvanTreeTest";
 
-platform::Machine& Real() { return platform::SystemMachine(); }
 
-std::string Fixture(const char* name) {
-  const std::string self = Real().shell.ExecutablePath();
-  return self.substr(0, self.rfind('\\') + 1) + name;
-}
 
-bool WriteLink(const std::string& link, const std::string& target, const std::string& args) {
-  IShellLinkW* sl = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&sl))))
-    return false;
-  sl->SetPath(platform::win32::Widen(target).c_str());
-  sl->SetArguments(platform::win32::Widen(args).c_str());
-  IPersistFile* pf = nullptr;
-  bool ok = SUCCEEDED(sl->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pf)));
-  if (ok) {
-    ok = SUCCEEDED(pf->Save(platform::win32::Widen(link).c_str(), TRUE));
-    pf->Release();
-  }
-  sl->Release();
-  return ok;
-}
 
 bool SetLastWrite(const std::string& path, platform::FileTime t) {
   HANDLE h = CreateFileW(platform::win32::Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,

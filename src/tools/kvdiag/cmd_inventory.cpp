@@ -14,6 +14,7 @@
 #include "platform/fake/machine_description.h"
 #include "tools/kvdiag/commands.h"
 #include "tools/kvdiag/diag_machine.h"
+#include "text/utf8.h"
 #include "tools/kvdiag/json_out.h"
 
 namespace kv::diag {
@@ -52,14 +53,6 @@ void PrintJson(const inventory::Inventory& inv) {
         list(inv.IgnoredPrograms()) + "\n}\n");
 }
 
-std::size_t Width(std::string_view s) {
-  std::size_t n = 0, pos = 0;
-  while (pos < s.size()) {
-    text::DecodeNext(s, pos);
-    ++n;
-  }
-  return n;
-}
 
 void PrintTable(const char* title, const std::vector<ProgramRecord>& records) {
   std::vector<std::vector<std::string>> rows = {
@@ -69,13 +62,13 @@ void PrintTable(const char* title, const std::vector<ProgramRecord>& records) {
                     r.Publisher, r.Shortcut ? r.Shortcut->Name : "", r.cmdline.Format()});
   std::vector<std::size_t> widths(rows[0].size(), 0);
   for (const auto& row : rows)
-    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], Width(row[c]));
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], text::CountChars(row[c]));
   Print(std::string(title) + " (" + std::to_string(records.size()) + ")\n");
   for (const auto& row : rows) {
     std::string line = "  ";
     for (std::size_t c = 0; c < row.size(); ++c) {
       line += row[c];
-      if (c + 1 < row.size()) line.append(widths[c] - Width(row[c]) + 2, ' ');
+      if (c + 1 < row.size()) line.append(widths[c] - text::CountChars(row[c]) + 2, ' ');
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     Print(line + "\n");

@@ -53,15 +53,6 @@ void PrintJson(const std::vector<UninstallEntry>& entries) {
   Print(entries.empty() ? "]\n" : "\n]\n");
 }
 
-// Columns padded by characters, not bytes, so non-ASCII names line up.
-std::size_t Width(std::string_view s) {
-  std::size_t n = 0, pos = 0;
-  while (pos < s.size()) {
-    text::DecodeNext(s, pos);
-    ++n;
-  }
-  return n;
-}
 
 void PrintTable(const std::vector<UninstallEntry>& entries) {
   std::vector<std::vector<std::string>> rows = {
@@ -73,12 +64,12 @@ void PrintTable(const std::vector<UninstallEntry>& entries) {
   }
   std::vector<std::size_t> widths(rows[0].size(), 0);
   for (const auto& row : rows)
-    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], Width(row[c]));
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], text::CountChars(row[c]));
   for (const auto& row : rows) {
     std::string line;
     for (std::size_t c = 0; c < row.size(); ++c) {
       line += row[c];
-      if (c + 1 < row.size()) line.append(widths[c] - Width(row[c]) + 2, ' ');
+      if (c + 1 < row.size()) line.append(widths[c] - text::CountChars(row[c]) + 2, ' ');
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     Print(line + "\n");
