@@ -40,15 +40,15 @@ std::string Word(int n) {
 
 std::string Image(const std::string& company, const std::string& product,
                   const std::string& version) {
-  platform::VersionSpec spec;
-  spec.product[0] = 3;
-  spec.product[1] = 1;
-  spec.tables = {{"040904b0",
+  platform::VersionSpec layout;
+  layout.product[0] = 3;
+  layout.product[1] = 1;
+  layout.tables = {{"040904b0",
                   {{"CompanyName", company},
                    {"FileDescription", product},
                    {"ProductName", product},
                    {"ProductVersion", version}}}};
-  const std::string block = platform::BuildVersionBlock(spec);
+  const std::string block = platform::BuildVersionBlock(layout);
   return platform::BuildPeImage(&block);
 }
 

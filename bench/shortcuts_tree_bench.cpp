@@ -32,16 +32,16 @@ struct World {
 
   World() {
     // Every target is a PE image with a version resource, read by the real walker.
-    platform::VersionSpec spec;
-    spec.tables = {{"040904b0",
+    platform::VersionSpec layout;
+    layout.tables = {{"040904b0",
                     {{"CompanyName", "Bench Software"},
                      {"ProductName", "Bench Product"},
                      {"FileDescription", "Bench tool"},
                      {"ProductVersion", "5, 2, 0, 1"}}}};
-    const std::string block = platform::BuildVersionBlock(spec);
+    const std::string block = platform::BuildVersionBlock(layout);
     const std::string image = platform::BuildPeImage(&block);
-    spec.tables = {{"040904b0", {{"ProductName", "Windows"}}}};
-    const std::string windows_block = platform::BuildVersionBlock(spec);
+    layout.tables = {{"040904b0", {{"ProductName", "Windows"}}}};
+    const std::string windows_block = platform::BuildVersionBlock(layout);
     fake.files.AddFile("C:\\Windows\\system32\\notepad.exe",
                        platform::BuildPeImage(&windows_block));
     for (int i = 0; i < kUninstall; ++i) {

@@ -15,9 +15,9 @@ using platform::VersionSpec;
 using platform::VersionStrings;
 
 VersionSpec Typical() {
-  VersionSpec spec;
-  spec.product[0] = 5, spec.product[1] = 2, spec.product[2] = 0, spec.product[3] = 0;
-  spec.tables = {{"040904b0",
+  VersionSpec layout;
+  layout.product[0] = 5, layout.product[1] = 2, layout.product[2] = 0, layout.product[3] = 0;
+  layout.tables = {{"040904b0",
                   {{"CompanyName", "Acme & Sons"},
                    {"FileDescription", "Acme Reader"},
                    {"FileVersion", "5.2.0.0"},
@@ -26,7 +26,7 @@ VersionSpec Typical() {
                    {"InternalName", "reader"},
                    {"OriginalFilename", "reader.exe"},
                    {"LegalCopyright", "\xC2\xA9 Acme"}}}};
-  return spec;
+  return layout;
 }
 
 TEST(VersionResource, QueriesNodesByPathWithoutRegardToCase) {
@@ -60,49 +60,49 @@ TEST(FileVersionInfo, ReadsTheEnglishTableAndNormalisesTheProductVersion) {
 }
 
 TEST(FileVersionInfo, PrefersTheEnglishTranslationOverTheFirst) {
-  VersionSpec spec = Typical();
-  spec.translations = {{0x0407, 0x04B0}, {0x0809, 0x04E4}};
-  spec.tables = {{"040704b0", {{"ProductName", "Leser"}}}, {"080904e4", {{"ProductName", "Reader"}}}};
+  VersionSpec layout = Typical();
+  layout.translations = {{0x0407, 0x04B0}, {0x0809, 0x04E4}};
+  layout.tables = {{"040704b0", {{"ProductName", "Leser"}}}, {"080904e4", {{"ProductName", "Reader"}}}};
   FileVersionInfo info;
-  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(spec)));
+  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(layout)));
   EXPECT_EQ(info.ProductName, "Reader");
 }
 
 TEST(FileVersionInfo, LanguageZeroRetriesAsUsEnglish) {
-  VersionSpec spec = Typical();
-  spec.translations = {{0x0000, 0x04B0}};
+  VersionSpec layout = Typical();
+  layout.translations = {{0x0000, 0x04B0}};
   FileVersionInfo info;
-  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(spec)));
+  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(layout)));
   EXPECT_EQ(info.ProductName, "Acme Reader");
   EXPECT_EQ(info.OriginalFilename, "reader.exe");
 }
 
 TEST(FileVersionInfo, MissingTranslationTableFallsBackToTheRawTableKey) {
-  VersionSpec spec = Typical();
-  spec.translation_table = false;
-  spec.tables[0].table_key = "041904e3";
+  VersionSpec layout = Typical();
+  layout.translation_table = false;
+  layout.tables[0].table_key = "041904e3";
   FileVersionInfo info;
-  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(spec)));
+  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(layout)));
   EXPECT_EQ(info.ProductName, "Acme Reader");
 }
 
 TEST(FileVersionInfo, EmptyProductVersionComesFromTheFixedBlock) {
-  VersionSpec spec = Typical();
-  spec.tables[0].values = {{"ProductName", "X"}};
-  spec.product[0] = 5, spec.product[1] = 0;
+  VersionSpec layout = Typical();
+  layout.tables[0].values = {{"ProductName", "X"}};
+  layout.product[0] = 5, layout.product[1] = 0;
   FileVersionInfo info;
-  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(spec)));
+  ASSERT_TRUE(info.ReadBlock(BuildVersionBlock(layout)));
   EXPECT_EQ(info.ProductVersion, "5.0");
 }
 
 TEST(FileVersionInfo, NoFixedBlockAndNoTableIsFalse) {
-  VersionSpec spec;
-  spec.fixed = false;
-  spec.translation_table = false;
+  VersionSpec layout;
+  layout.fixed = false;
+  layout.translation_table = false;
   FileVersionInfo info;
-  EXPECT_FALSE(info.ReadBlock(BuildVersionBlock(spec)));
-  spec.fixed = true;
-  EXPECT_TRUE(info.ReadBlock(BuildVersionBlock(spec)));  // fixed block alone
+  EXPECT_FALSE(info.ReadBlock(BuildVersionBlock(layout)));
+  layout.fixed = true;
+  EXPECT_TRUE(info.ReadBlock(BuildVersionBlock(layout)));  // fixed block alone
 }
 
 TEST(FileVersionInfo, ReadsRealPeImagesThroughTheFakeShell) {

@@ -20,13 +20,13 @@ class InventoryTest : public ::testing::Test {
   void AddExe(const std::string& path, std::uint16_t major, std::uint16_t minor,
               const std::string& product_name, const std::string& product_version,
               const std::string& company = "") {
-    platform::VersionSpec spec;
-    spec.product[0] = major, spec.product[1] = minor, spec.product[2] = 0, spec.product[3] = 0;
-    spec.tables = {{"040904b0",
+    platform::VersionSpec layout;
+    layout.product[0] = major, layout.product[1] = minor, layout.product[2] = 0, layout.product[3] = 0;
+    layout.tables = {{"040904b0",
                     {{"ProductName", product_name},
                      {"ProductVersion", product_version},
                      {"CompanyName", company}}}};
-    const std::string block = platform::BuildVersionBlock(spec);
+    const std::string block = platform::BuildVersionBlock(layout);
     m.files.AddFile(path, platform::BuildPeImage(&block));
   }
   void AddEntry(const std::string& id, const std::string& name, const std::string& version,
@@ -161,10 +161,10 @@ TEST_F(InventoryTest, MatchedShortcutGivesNameShortNameAndCommand) {
 TEST_F(InventoryTest, ARunFromTheShortcutsCacheGivesTheSameVersion) {
   // The fixed product version (12.0.3) orders above the string ("12.0b3");
   // the cache keeps only the string.
-  kv::platform::VersionSpec spec;
-  spec.product[0] = 12, spec.product[1] = 0, spec.product[2] = 3, spec.product[3] = 0;
-  spec.tables = {{"040904b0", {{"ProductName", "Zephyr Browser"}, {"ProductVersion", "12.0b3"}}}};
-  const std::string block = kv::platform::BuildVersionBlock(spec);
+  kv::platform::VersionSpec layout;
+  layout.product[0] = 12, layout.product[1] = 0, layout.product[2] = 3, layout.product[3] = 0;
+  layout.tables = {{"040904b0", {{"ProductName", "Zephyr Browser"}, {"ProductVersion", "12.0b3"}}}};
+  const std::string block = kv::platform::BuildVersionBlock(layout);
   m.files.AddFile("C:\\Program Files\\Zephyr\\zephyr.exe", kv::platform::BuildPeImage(&block));
   m.shell.AddShortcut("C:\\Users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\"
                       "Zephyr Browser.lnk",

@@ -54,8 +54,8 @@ class ShortcutsTreeTest : public ::testing::Test {
   // An executable with a real version resource; returns its size.
   std::size_t Exe(const std::string& path, const std::string& product,
                   const std::string& company = "Acme", const std::string& version = "5.2.0.1") {
-    platform::VersionSpec spec;
-    spec.tables = {{"040904b0",
+    platform::VersionSpec layout;
+    layout.tables = {{"040904b0",
                     {{"CompanyName", company},
                      {"FileDescription", product + " program"},
                      {"InternalName", "internal"},
@@ -63,7 +63,7 @@ class ShortcutsTreeTest : public ::testing::Test {
                      {"OriginalFilename", "orig.exe"},
                      {"ProductName", product},
                      {"ProductVersion", version}}}};
-    const std::string block = platform::BuildVersionBlock(spec);
+    const std::string block = platform::BuildVersionBlock(layout);
     const std::string image = platform::BuildPeImage(&block);
     m.files.AddFile(path, image);
     return image.size();

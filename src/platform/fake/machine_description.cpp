@@ -320,7 +320,7 @@ bool ParseTime(const JsonValue& v, FileTime& out) {
   return true;
 }
 
-bool ParseVersionSpec(const JsonValue& v, const std::string& where, VersionSpec& spec,
+bool ParseVersionSpec(const JsonValue& v, const std::string& where, VersionSpec& layout,
                       std::string& error) {
   Fields f(v, where, error);
   std::string product = "1.0.0.0", file, table = "040904b0";
@@ -329,16 +329,16 @@ bool ParseVersionSpec(const JsonValue& v, const std::string& where, VersionSpec&
   f.String("table", table, false);
   const JsonValue* strings = f.Get("strings", Kind::Array, false);
   if (!f.Done()) return false;
-  if (!ParseFixedVersion(product, spec.product))
+  if (!ParseFixedVersion(product, layout.product))
     return f.Fail("has a bad \"product\" version");
   if (file.empty()) file = product;
-  if (!ParseFixedVersion(file, spec.file)) return f.Fail("has a bad \"file\" version");
+  if (!ParseFixedVersion(file, layout.file)) return f.Fail("has a bad \"file\" version");
   if (table.size() != 8 || table.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
     return f.Fail("has a bad \"table\" key");
   const auto hex = [&](std::size_t at) {
     return static_cast<std::uint16_t>(std::stoul(table.substr(at, 4), nullptr, 16));
   };
-  spec.translations = {{hex(0), hex(4)}};
+  layout.translations = {{hex(0), hex(4)}};
   VersionStrings t;
   t.table_key = table;
   if (strings) {
@@ -349,7 +349,7 @@ bool ParseVersionSpec(const JsonValue& v, const std::string& where, VersionSpec&
       t.values.emplace_back(pair.items[0].text, pair.items[1].text);
     }
   }
-  spec.tables = {std::move(t)};
+  layout.tables = {std::move(t)};
   return true;
 }
 
@@ -370,9 +370,9 @@ bool ParseExecutable(const JsonValue& v, const std::string& where, DescribedExec
   }
   if (version) {
     if (has_content) return f.Fail("has both \"content\" and \"version\"");
-    VersionSpec spec;
-    if (!ParseVersionSpec(*version, where + " version", spec, error)) return false;
-    exe.version = std::move(spec);
+    VersionSpec layout;
+    if (!ParseVersionSpec(*version, where + " version", layout, error)) return false;
+    exe.version = std::move(layout);
   }
   return true;
 }

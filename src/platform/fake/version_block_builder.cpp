@@ -50,21 +50,21 @@ std::string Padded(std::string s) {
 
 }  // namespace
 
-std::string BuildVersionBlock(const VersionSpec& spec) {
+std::string BuildVersionBlock(const VersionSpec& layout) {
   std::string fixed;
-  if (spec.fixed) {
+  if (layout.fixed) {
     Put32(fixed, 0xFEEF04BD);
     Put32(fixed, 0x00010000);
-    Put32(fixed, (spec.file[0] << 16) | spec.file[1]);
-    Put32(fixed, (spec.file[2] << 16) | spec.file[3]);
-    Put32(fixed, (static_cast<std::uint32_t>(spec.product[0]) << 16) | spec.product[1]);
-    Put32(fixed, (static_cast<std::uint32_t>(spec.product[2]) << 16) | spec.product[3]);
+    Put32(fixed, (layout.file[0] << 16) | layout.file[1]);
+    Put32(fixed, (layout.file[2] << 16) | layout.file[3]);
+    Put32(fixed, (static_cast<std::uint32_t>(layout.product[0]) << 16) | layout.product[1]);
+    Put32(fixed, (static_cast<std::uint32_t>(layout.product[2]) << 16) | layout.product[3]);
     for (int i = 0; i < 7; ++i) Put32(fixed, 0);
   }
   std::string children;
-  if (!spec.tables.empty()) {
+  if (!layout.tables.empty()) {
     std::string tables;
-    for (const auto& t : spec.tables) {
+    for (const auto& t : layout.tables) {
       std::string strings;
       for (const auto& [k, v] : t.values) {
         std::string value;
@@ -75,9 +75,9 @@ std::string BuildVersionBlock(const VersionSpec& spec) {
     }
     children += Padded(Node("StringFileInfo", "", 0, true, tables));
   }
-  if (spec.translation_table) {
+  if (layout.translation_table) {
     std::string pairs;
-    for (auto [lang, cp] : spec.translations) {
+    for (auto [lang, cp] : layout.translations) {
       Put16(pairs, lang);
       Put16(pairs, cp);
     }

@@ -23,7 +23,7 @@ struct VersionSpec {
 };
 
 // The raw block as GetFileVersionInfoW returns it.
-std::string BuildVersionBlock(const VersionSpec& spec);
+std::string BuildVersionBlock(const VersionSpec& layout);
 
 // A PE32+ image whose resource section holds `version_block` as RT_VERSION
 // (id 1, language 1033); without a block the image has no resources.

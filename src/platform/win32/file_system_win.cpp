@@ -119,11 +119,11 @@ bool Win32FileSystem::RemoveFolder(std::string_view path) {
 std::vector<FolderEntry> Win32FileSystem::ListFolder(std::string_view folder,
                                                      std::string_view pattern) {
   std::vector<FolderEntry> out;
-  std::string spec(folder);
-  if (!spec.empty() && spec.back() != '\\' && spec.back() != '/') spec += '\\';
-  spec += pattern;
+  std::string layout(folder);
+  if (!layout.empty() && layout.back() != '\\' && layout.back() != '/') layout += '\\';
+  layout += pattern;
   WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileExW(Widen(spec).c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch,
+  HANDLE h = FindFirstFileExW(Widen(layout).c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch,
                               nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (h == INVALID_HANDLE_VALUE) return out;
   do {
