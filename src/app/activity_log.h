@@ -12,7 +12,8 @@ namespace kv::app {
 
 class ActivityLog {
  public:
-  // Each line, time stamp and CR LF included, fits this many bytes.
+  // Each message, its CR LF included, fits this many bytes (the time stamp
+  // comes on top).
   static constexpr std::size_t kLineBufferBytes = 10'000;
 
   explicit ActivityLog(platform::Machine& machine);

@@ -65,8 +65,11 @@ void Inventory::AddFixedPrograms() {
 void Inventory::RestoreFixedVersion(ShortcutNode& node) {
   if (!node.Binary || !node.BinaryFromCache) return;
   FileVersionInfo fresh;
-  if (fresh.Read(machine_.shell, node.LinksTo.Path))
+  if (fresh.Read(machine_.shell, node.LinksTo.Path)) {
     node.Binary->FixedProductVersion = fresh.FixedProductVersion;
+    node.Binary->FileVersion = fresh.FileVersion;
+    node.Binary->SpecialBuild = fresh.SpecialBuild;
+  }
   // The strings stay as cached (matching may already have improved them).
   node.BinaryFromCache = false;
 }

@@ -57,8 +57,9 @@ class Inventory {
  private:
   void AddFixedPrograms();
   ProgramRecord BuildRecord(const UninstallEntry& entry, ShortcutNode* shortcut);
-  // A cached Binary lacks the fixed product version: read it back for the
-  // shortcuts that records use, so a run from the cache equals a fresh one.
+  // A cached Binary lacks the fixed product version, FileVersion and
+  // SpecialBuild: read them back for the shortcuts that records use, so a run
+  // from the cache equals a fresh one.
   void RestoreFixedVersion(ShortcutNode& node);
 
   platform::Machine& machine_;

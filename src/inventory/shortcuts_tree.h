@@ -44,8 +44,8 @@ struct ShortcutNode {
   // merged into it, in scan order.
   std::vector<platform::FileTime> LastWriteTimes;
   std::unique_ptr<FileVersionInfo> Binary;
-  // Binary was read from the cache file, which keeps the strings but not the
-  // fixed product version.
+  // Binary was read from the cache file, which keeps the main strings but not
+  // the fixed product version, FileVersion or SpecialBuild.
   bool BinaryFromCache = false;
   bool Unseen = false;  // from before the current scan, not found by it yet
 

@@ -158,12 +158,15 @@ TEST_F(InventoryTest, MatchedShortcutGivesNameShortNameAndCommand) {
   EXPECT_EQ(r->Shortcut->Name, "Foo Reader");
 }
 
-TEST_F(InventoryTest, ARunFromTheShortcutsCacheGivesTheSameVersion) {
+TEST_F(InventoryTest, ARunFromTheShortcutsCacheGivesTheSameVersionAndStatus) {
   // The fixed product version (12.0.3) orders above the string ("12.0b3");
   // the cache keeps only the string.
   kv::platform::VersionSpec layout;
   layout.product[0] = 12, layout.product[1] = 0, layout.product[2] = 3, layout.product[3] = 0;
-  layout.tables = {{"040904b0", {{"ProductName", "Zephyr Browser"}, {"ProductVersion", "12.0b3"}}}};
+  layout.tables = {{"040904b0",
+                    {{"ProductName", "Zephyr Browser"},
+                     {"ProductVersion", "12.0b3"},
+                     {"FileVersion", "12.0 beta"}}}};
   const std::string block = kv::platform::BuildVersionBlock(layout);
   m.files.AddFile("C:\\Program Files\\Zephyr\\zephyr.exe", kv::platform::BuildPeImage(&block));
   m.shell.AddShortcut("C:\\Users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\"
@@ -173,12 +176,14 @@ TEST_F(InventoryTest, ARunFromTheShortcutsCacheGivesTheSameVersion) {
   Run();
   ASSERT_NE(Find(inventory.Programs(), "Zephyr Browser"), nullptr);
   EXPECT_EQ(FormatVersion(Find(inventory.Programs(), "Zephyr Browser")->Version), "12.0.3");
+  EXPECT_EQ(Find(inventory.Programs(), "Zephyr Browser")->ReleaseStatus, "Beta");
 
   Inventory next_process(m.machine, folder, progress);  // starts from shtree.xml
   next_process.Run();
   const ProgramRecord* r = Find(next_process.Programs(), "Zephyr Browser");
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(FormatVersion(r->Version), "12.0.3");
+  EXPECT_EQ(r->ReleaseStatus, "Beta");  // from FileVersion, which the cache does not keep
 }
 
 TEST_F(InventoryTest, ShortcutWhoseTargetIsGoneIsDropped) {

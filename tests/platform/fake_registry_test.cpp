@@ -98,6 +98,28 @@ TEST(RegFile, Regedit4HexStringsAreBytesNotUtf16) {
   EXPECT_EQ(reg.ReadString(RootKey::CurrentUser, "Software\\A", "Q"), "caf\xC3\xA9");  // Latin-1
 }
 
+TEST(RegFile, TypedHexValuesKeepTheirTypes) {
+  FakeRegistry reg;
+  const auto r = LoadRegFile(reg,
+                             "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n"
+                             "\"S\"=hex(1):46,00,6f,00,6f,00,20,00,41,00,00,00\n"
+                             "\"D\"=hex(4):01,02,00,00\n\"B\"=hex(5):00,00,01,02\n");
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(reg.ReadString(RootKey::CurrentUser, "A", "S"), "Foo A");
+  EXPECT_EQ(reg.ReadDword(RootKey::CurrentUser, "A", "D"), 0x201u);
+  EXPECT_EQ(reg.ReadDword(RootKey::CurrentUser, "A", "B"), 0x102u);
+}
+
+TEST(RegFile, ACommentEndingInABackslashDoesNotSwallowTheNextLine) {
+  FakeRegistry reg;
+  const auto r = LoadRegFile(reg,
+                             "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=\"a\"\n"
+                             "; old path C:\\Temp\\\n[HKEY_CURRENT_USER\\B]\n\"v\"=\"b\"\n");
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(reg.ReadString(RootKey::CurrentUser, "A", "v"), "a");
+  EXPECT_EQ(reg.ReadString(RootKey::CurrentUser, "B", "v"), "b");
+}
+
 TEST(RegFile, DeletionsAndErrorsAreReported) {
   FakeRegistry reg;
   reg.Write(RootKey::CurrentUser, "Software\\Gone\\Sub", "v", RegValue::Dword(1));

@@ -44,6 +44,10 @@ TEST(Chars, ClassesAreUnicodeAware) {
   EXPECT_FALSE(IsAlnum(U'-'));
   EXPECT_TRUE(IsAlnum(U'7'));
   EXPECT_FALSE(IsDigit(U'٣'));  // numbers are read as C reads them
+  // Beyond the BMP one rule on every platform: ideographs yes, emoji no.
+  EXPECT_TRUE(IsLetter(U'\U00020000'));
+  EXPECT_FALSE(IsLetter(U'\U0001F600'));
+  EXPECT_EQ(ToUpper(U'\U00010428'), U'\U00010428');
 }
 
 TEST(Compare, FoldsCaseBeyondAscii) {

@@ -111,9 +111,12 @@ std::optional<std::string> FakeShell::FindOnSearchPath(std::string_view name,
     const std::size_t slash = exe_.rfind('\\');
     if (slash != std::string::npos) folders.push_back(exe_.substr(0, slash));
     folders.push_back("");  // current folder
-    folders.push_back(*folders_[SpecialFolder::System]);
-    folders.push_back(*folders_[SpecialFolder::Windows] + "\\System");
-    folders.push_back(*folders_[SpecialFolder::Windows]);
+    // A machine may lack either folder (tests remove them).
+    if (const auto& system = folders_[SpecialFolder::System]) folders.push_back(*system);
+    if (const auto& windows = folders_[SpecialFolder::Windows]) {
+      folders.push_back(*windows + "\\System");
+      folders.push_back(*windows);
+    }
     folders.insert(folders.end(), search_path_.begin(), search_path_.end());
   }
   for (auto& folder : folders) {

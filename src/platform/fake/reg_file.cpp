@@ -111,8 +111,9 @@ RegFileResult LoadRegFile(FakeRegistry& registry, std::string_view content) {
         while (!trimmed.empty() && (trimmed.front() == ' ' || trimmed.front() == '\t'))
           trimmed.remove_prefix(1);
       // Exports wrap long hex data with a trailing backslash; strings and
-      // key names never end in one.
-      if (!trimmed.empty() && trimmed.back() == '\\') {
+      // key names never end in one, and a comment is never continued.
+      const bool comment = pending.empty() && !trimmed.empty() && trimmed.front() == ';';
+      if (!comment && !trimmed.empty() && trimmed.back() == '\\') {
         pending += std::string(trimmed.substr(0, trimmed.size() - 1));
       } else {
         pending += std::string(trimmed);
@@ -209,8 +210,16 @@ RegFileResult LoadRegFile(FakeRegistry& registry, std::string_view content) {
       if (!bytes) return fail(number, "bad hex bytes");
       if (kind.empty()) {
         value = RegValue::Binary(std::move(*bytes));
+      } else if (kind == "(1)") {
+        value = RegValue::String(TextFromBytes(*bytes, utf16_hex));
       } else if (kind == "(2)") {
         value = RegValue::Expand(TextFromBytes(*bytes, utf16_hex));
+      } else if ((kind == "(4)" || kind == "(5)") && bytes->size() == 4) {
+        const auto& b = *bytes;  // (4) little-endian, (5) big-endian
+        const std::uint32_t v = kind == "(4)"
+                                    ? b[0] | (b[1] << 8) | (b[2] << 16) | (std::uint32_t(b[3]) << 24)
+                                    : b[3] | (b[2] << 8) | (b[1] << 16) | (std::uint32_t(b[0]) << 24);
+        value = RegValue::Dword(v);
       } else if (kind == "(7)") {
         value = {RegType::MultiString, TextFromBytes(*bytes, utf16_hex), 0, {}};
       } else if (kind == "(b)" && bytes->size() == 8) {

@@ -41,7 +41,10 @@ class Win32WritableFile final : public WritableFile {
   }
   bool Close() override {
     if (h_ == INVALID_HANDLE_VALUE) return false;
-    const BOOL ok = CloseHandle(h_);
+    // Stores delete their previous file right after this close: the new data
+    // must be on the disk first, not only in the cache.
+    const BOOL flushed = FlushFileBuffers(h_);
+    const BOOL ok = CloseHandle(h_) && flushed;
     h_ = INVALID_HANDLE_VALUE;
     return ok != FALSE;
   }
@@ -148,9 +151,14 @@ std::string Win32FileSystem::LongPath(std::string_view path) {
 }
 
 std::string Win32FileSystem::CurrentDirectory() {
-  wchar_t buf[MAX_PATH * 2];
-  const DWORD n = GetCurrentDirectoryW(MAX_PATH * 2, buf);
-  return n ? Narrow({buf, n}) : std::string();
+  std::wstring buf(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buf.size()), buf.data());
+    if (n == 0) return {};
+    if (n < buf.size()) return Narrow({buf.data(), n});
+    buf.resize(n);  // n is the size needed, terminating zero included
+  }
+  return {};
 }
 
 std::string Win32FileSystem::TempFolder() {
