@@ -115,9 +115,8 @@ ShortcutNode& ShortcutNode::Append(std::unique_ptr<ShortcutNode> child) {
 }
 
 bool ShortcutsTree::DroppedLess::operator()(const DroppedKey& a, const DroppedKey& b) const {
-  if (a.folder != b.folder) return std::less<const ShortcutNode*>()(a.folder, b.folder);
   if (a.last_write != b.last_write) return a.last_write < b.last_write;
-  return text::CompareNoCase(a.file_name, b.file_name) < 0;
+  return text::CompareNoCase(a.link_path, b.link_path) < 0;
 }
 
 bool ShortcutsTree::CommandLess::operator()(const std::pair<std::string, std::string>& a,
@@ -273,7 +272,7 @@ void ShortcutsTree::ScanFolder(const std::string& folder, ShortcutNode& node, bo
       continue;
     }
     if (auto it =
-            dropped_.empty() ? dropped_.end() : dropped_.find({&node, e.info.last_write, e.name});
+            dropped_.empty() ? dropped_.end() : dropped_.find({prefix + e.name, e.info.last_write});
         it != dropped_.end()) {
       it->second = true;
       continue;
@@ -289,7 +288,7 @@ void ShortcutsTree::ScanFolder(const std::string& folder, ShortcutNode& node, bo
     if (ResolveNew(prefix + s.file_name, *child)) {
       node.Append(std::move(child));
     } else {
-      dropped_.emplace(DroppedKey{&node, s.last_write, std::move(s.file_name)}, true);
+      dropped_.emplace(DroppedKey{prefix + s.file_name, s.last_write}, true);
     }
     progress_.advance();
   }

@@ -90,10 +90,11 @@ class ShortcutsTree {
  private:
   // A shortcut file that gave no node because its target is Windows's own or
   // an installer; remembered so that it is not resolved again while unchanged.
+  // By the link file's own path: two folders merged into one node may hold
+  // different files of the same name and time.
   struct DroppedKey {
-    const ShortcutNode* folder;
+    std::string link_path;
     platform::FileTime last_write;
-    std::string file_name;
   };
   struct DroppedLess {
     bool operator()(const DroppedKey& a, const DroppedKey& b) const;

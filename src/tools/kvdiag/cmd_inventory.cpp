@@ -16,6 +16,7 @@
 #include "tools/kvdiag/diag_machine.h"
 #include "text/utf8.h"
 #include "tools/kvdiag/json_out.h"
+#include "tools/kvdiag/table_out.h"
 
 namespace kv::diag {
 namespace {
@@ -60,28 +61,8 @@ void PrintTable(const char* title, const std::vector<ProgramRecord>& records) {
   for (const auto& r : records)
     rows.push_back({r.Name, r.ShortName, inventory::FormatVersion(r.Version), r.ReleaseStatus,
                     r.Publisher, r.Shortcut ? r.Shortcut->Name : "", r.cmdline.Format()});
-  std::vector<std::size_t> widths(rows[0].size(), 0);
-  for (const auto& row : rows)
-    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], text::CountChars(row[c]));
   Print(std::string(title) + " (" + std::to_string(records.size()) + ")\n");
-  for (const auto& row : rows) {
-    std::string line = "  ";
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      line += row[c];
-      if (c + 1 < row.size()) line.append(widths[c] - text::CountChars(row[c]) + 2, ' ');
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    Print(line + "\n");
-  }
-}
-
-// An export carries no files: the replayed machine gets the system programs
-// that uninstall commands name without a path, as every Windows has them.
-void AddSystemPrograms(platform::Machine& machine) {
-  const auto system = machine.shell.GetFolder(platform::SpecialFolder::System);
-  if (!system) return;
-  for (const char* exe : {"msiexec.exe", "rundll32.exe", "regsvr32.exe", "cmd.exe"})
-    if (!machine.files.Exists(*system + "\\" + exe)) machine.files.WriteAll(*system + "\\" + exe, "");
+  PrintColumns(rows, "  ");
 }
 
 }  // namespace
@@ -124,7 +105,7 @@ int RunInventory(const Args& in) {
       return 1;
     }
   }
-  if (dm.replayed() || !desc_file.empty()) AddSystemPrograms(m);
+  if (dm.replayed() || !desc_file.empty()) dm.AddSystemPrograms();
   app::DataFolder folder(m);
   inventory::Inventory inv(m, folder);
   inv.Run();

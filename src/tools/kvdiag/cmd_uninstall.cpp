@@ -11,6 +11,7 @@
 #include "text/utf8.h"
 #include "tools/kvdiag/diag_machine.h"
 #include "tools/kvdiag/json_out.h"
+#include "tools/kvdiag/table_out.h"
 
 namespace kv::diag {
 namespace {
@@ -62,31 +63,8 @@ void PrintTable(const std::vector<UninstallEntry>& entries) {
     rows.push_back({std::to_string(i), e.Id, e.DisplayName, e.DisplayVersion, e.Publisher,
                     e.UninstallString.Path, e.AppFolder});
   }
-  std::vector<std::size_t> widths(rows[0].size(), 0);
-  for (const auto& row : rows)
-    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], text::CountChars(row[c]));
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      line += row[c];
-      if (c + 1 < row.size()) line.append(widths[c] - text::CountChars(row[c]) + 2, ' ');
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    Print(line + "\n");
-  }
+  PrintColumns(rows);
   Print(std::to_string(entries.size()) + " entries\n");
-}
-
-// An export carries no files: the replayed machine gets the system programs
-// that uninstall commands name without a path, so that they resolve on the
-// search path as they would on the exporting machine.
-void AddSystemPrograms(platform::Machine& machine) {
-  const std::optional<std::string> system =
-      machine.shell.GetFolder(platform::SpecialFolder::System);
-  if (!system) return;
-  for (const char* exe : {"MsiExec.exe", "rundll32.exe", "RegSvr32.exe", "cmd.exe"})
-    if (!machine.files.Exists(*system + "\\" + exe))
-      machine.files.WriteAll(*system + "\\" + exe, "");
 }
 
 }  // namespace
@@ -102,7 +80,7 @@ int RunUninstall(const Args& in) {
     else
       return UsageError(kUsage);
   }
-  if (dm.replayed()) AddSystemPrograms(dm.machine());
+  if (dm.replayed()) dm.AddSystemPrograms();
   app::DataFolder folder(dm.machine());
   inventory::UninstallScanner scanner(dm.machine(), folder);
   scanner.Scan();

@@ -50,4 +50,12 @@ DiagMachine::DiagMachine(Args& args) {
   args = rest;
 }
 
+void DiagMachine::AddSystemPrograms() {
+  platform::Machine& m = machine();
+  const auto system = m.shell.GetFolder(platform::SpecialFolder::System);
+  if (!system) return;
+  for (const char* exe : {"MsiExec.exe", "rundll32.exe", "RegSvr32.exe", "cmd.exe"})
+    if (!m.files.Exists(*system + "\\" + exe)) m.files.WriteAll(*system + "\\" + exe, "");
+}
+
 }  // namespace kv::diag

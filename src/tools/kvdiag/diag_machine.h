@@ -17,6 +17,10 @@ class DiagMachine {
   bool ok() const { return ok_; }
   platform::Machine& machine() { return fake_ ? fake_->machine : platform::SystemMachine(); }
   bool replayed() const { return fake_ != nullptr; }
+  // An export carries no files: gives a replayed machine the system programs
+  // that uninstall commands name without a path, as every Windows has them,
+  // so they resolve on the search path as on the exporting machine.
+  void AddSystemPrograms();
 
  private:
   std::unique_ptr<platform::FakeMachine> fake_;
