@@ -36,6 +36,7 @@ kv_wine_stop
 
 step "end-to-end inventory: native replay and a prepared Wine prefix"
 bash tests/e2e/run.sh all
+bash tests/integration/uninstall_prefix.sh
 
 step "GUI tests under Wine and Xvfb"
 bash tests/gui/run.sh "$here/build/mingw"
