@@ -15,18 +15,13 @@ void RemoveOldProductAutorun(platform::Registry& registry) {
 
 namespace {
 
-std::string WithTrailingBackslash(std::string folder) {
-  if (folder.empty() || folder.back() != '\\') folder += '\\';
-  return folder;
-}
-
 }  // namespace
 
 MigrationResult MigrateOldLoginFile(DataFolder& folders) {
   auto& files = folders.machine().files;
   const std::string old_path =
-      WithTrailingBackslash(folders.GetAppDataFolder() + kOldProductName) + "login.xml";
-  const std::string new_path = WithTrailingBackslash(folders.GetDataFolder()) + "login.xml";
+      platform::WithTrailingBackslash(folders.GetAppDataFolder() + kOldProductName) + "login.xml";
+  const std::string new_path = platform::WithTrailingBackslash(folders.GetDataFolder()) + "login.xml";
   if (!files.Exists(old_path)) return MigrationResult::NoOldFile;
   CreateDirectoryChain(files, new_path);
   if (files.Move(old_path, new_path, /*replace=*/false)) return MigrationResult::Moved;

@@ -57,12 +57,6 @@ constexpr std::string_view kInstallerFileNames[] = {
     "unins003.exe", "setup.exe",    "UninsHs.exe",
 };
 
-std::string WithBackslash(std::string_view folder) {
-  std::string out(folder);
-  if (!out.empty() && out.back() != '\\') out += '\\';
-  return out;
-}
-
 bool IsLinkFileName(std::string_view name) {
   return name.size() >= 4 && text::EqualsNoCase(name.substr(name.size() - 4), ".lnk");
 }
@@ -156,7 +150,7 @@ void ShortcutsTree::FillTables() {
   // the same programs live in the x86 folder and are just as much Windows's.
   std::optional<std::string> x86 = machine_.shell.GetFolder(SpecialFolder::ProgramFilesX86);
   if (x86 && !x86->empty()) {
-    const std::string base = WithBackslash(*x86);
+    const std::string base = platform::WithTrailingBackslash(*x86);
     if (!text::EqualsNoCase(base, folders.program_files))
       for (const SystemProgram& p : kKnownSystemPrograms)
         if (p.base == SystemProgram::ProgramFiles)
@@ -199,7 +193,8 @@ void ShortcutsTree::Scan(const UninstallScanner& uninstall) {
   progress_.advance();
   if (auto appdata = machine_.shell.GetFolder(SpecialFolder::RoamingAppData);
       appdata && !appdata->empty())
-    ScanFolder(WithBackslash(*appdata) + "Microsoft\\Internet Explorer", root_, true, true);
+    ScanFolder(platform::WithTrailingBackslash(*appdata) + "Microsoft\\Internet Explorer", root_,
+               true, true);
 
   RemoveUnseen(root_);
   std::erase_if(dropped_, [](const auto& entry) { return !entry.second; });
@@ -225,7 +220,7 @@ bool ShortcutsTree::IsSkippedTopFolder(std::string_view name) const {
 
 void ShortcutsTree::ScanFolder(const std::string& folder, ShortcutNode& node, bool recursion,
                                bool merging) {
-  const std::string prefix = WithBackslash(folder);
+  const std::string prefix = platform::WithTrailingBackslash(folder);
   // One listing serves both the shortcuts and the subfolders.
   std::vector<platform::FolderEntry> entries =
       machine_.files.ListFolder(folder, recursion ? "*" : "*.lnk");
@@ -357,7 +352,7 @@ const std::string& ShortcutsTree::NotepadProductName() {
     notepad_product_name_.emplace();
     if (auto windows = machine_.shell.GetFolder(SpecialFolder::Windows);
         windows && !windows->empty()) {
-      const std::string base = WithBackslash(*windows);
+      const std::string base = platform::WithTrailingBackslash(*windows);
       std::string path = base + "system32\\notepad.exe";
       if (!machine_.files.Exists(path)) path = base + "system\\notepad.exe";
       FileVersionInfo info;

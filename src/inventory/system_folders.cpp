@@ -1,20 +1,15 @@
 #include "inventory/system_folders.h"
 
+#include "platform/file_system.h"
+
 namespace kv::inventory {
-namespace {
-
-std::string WithBackslash(std::optional<std::string> folder) {
-  if (!folder || folder->empty()) return {};
-  if (folder->back() != '\\') *folder += '\\';
-  return *folder;
-}
-
-}  // namespace
 
 SystemFolders ReadSystemFolders(platform::Shell& shell) {
-  return {WithBackslash(shell.GetFolder(platform::SpecialFolder::Windows)),
-          WithBackslash(shell.GetFolder(platform::SpecialFolder::ProgramFiles)),
-          WithBackslash(shell.GetFolder(platform::SpecialFolder::System))};
+  const auto folder = [&](platform::SpecialFolder f) {
+    return platform::WithTrailingBackslash(shell.GetFolder(f).value_or(""));
+  };
+  return {folder(platform::SpecialFolder::Windows), folder(platform::SpecialFolder::ProgramFiles),
+          folder(platform::SpecialFolder::System)};
 }
 
 }  // namespace kv::inventory

@@ -12,6 +12,12 @@ bool FileSystem::WriteAll(std::string_view path, std::string_view data) {
   return f->Close() && wrote;
 }
 
+std::string WithTrailingBackslash(std::string_view folder) {
+  std::string out(folder);
+  if (!out.empty() && out.back() != '\\') out += '\\';
+  return out;
+}
+
 namespace {
 
 bool Match(std::u32string_view n, std::u32string_view p) {

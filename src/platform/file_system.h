@@ -77,6 +77,9 @@ class FileSystem {
   bool WriteAll(std::string_view path, std::string_view data);
 };
 
+// `folder` ending in a backslash; an empty folder stays empty.
+std::string WithTrailingBackslash(std::string_view folder);
+
 // Matches a file name against a Windows wildcard pattern ("*", "?"), without regard to case.
 bool MatchesPattern(std::string_view name, std::string_view pattern);
 
