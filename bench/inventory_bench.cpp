@@ -13,7 +13,7 @@
 #include "app/data_folder.h"
 #include "app/progress_tracker.h"
 #include "inventory/inventory.h"
-#include "inventory/shortcuts_tree.h"
+#include "inventory/shortcuts_tree_cache.h"
 #include "platform/fake/fake_machine.h"
 #include "platform/fake/version_block_builder.h"
 

@@ -11,7 +11,7 @@ constexpr std::string_view kChildIndent = "    ";
 
 }  // namespace
 
-void WriteBinary(const ShortcutNode& shortcut, service::XmlWriter& out) {
+void WriteBinary(const ShortcutNode& shortcut, store::XmlWriter& out) {
   if (!shortcut.Binary) return;
   const FileVersionInfo& v = *shortcut.Binary;
   ProgramVersion version;
@@ -34,9 +34,9 @@ void WriteBinary(const ShortcutNode& shortcut, service::XmlWriter& out) {
   out.Close(kIndent, "Binary");
 }
 
-void ReadBinary(const service::XmlElement& binary, FileVersionInfo& info) {
+void ReadBinary(const store::XmlElement& binary, FileVersionInfo& info) {
   info.Clear();
-  service::ReadFields(binary, {
+  store::ReadFields(binary, {
                                   {"ProductName", &info.ProductName},
                                   {"ProductVersion", &info.ProductVersion},
                                   {"FileDescription", &info.FileDescription},

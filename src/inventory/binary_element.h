@@ -3,8 +3,8 @@
 // a shortcut's target, written under the shortcut and read back by the
 // tree's loader.
 #include "inventory/file_version_info.h"
-#include "service/xml_store.h"
-#include "service/xml_writer.h"
+#include "store/xml_store.h"
+#include "store/xml_writer.h"
 
 namespace kv::inventory {
 
@@ -13,11 +13,11 @@ struct ShortcutNode;
 // Appends the element for `shortcut` when it has version information, and
 // nothing otherwise. The indentation is fixed (three blanks, four for the
 // children) at whatever depth the shortcut sits.
-void WriteBinary(const ShortcutNode& shortcut, service::XmlWriter& out);
+void WriteBinary(const ShortcutNode& shortcut, store::XmlWriter& out);
 
 // Reads a "Binary" element into `info` (cleared first). FileName and FileSize
 // are not read: they belong to the shortcut node. The fixed product version
 // is not stored, so it stays empty; ProductVersion carries the version.
-void ReadBinary(const service::XmlElement& binary, FileVersionInfo& info);
+void ReadBinary(const store::XmlElement& binary, FileVersionInfo& info);
 
 }  // namespace kv::inventory

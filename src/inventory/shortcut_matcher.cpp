@@ -131,14 +131,6 @@ NodeNames AnalyseNode(ShortcutNode& node, const ShortcutNode* parent) {
   return n;
 }
 
-// Same shortcut: the same node, or the same resolved target and arguments.
-// Two unresolved shortcuts (no target path) are not thereby the same.
-bool SameShortcut(const ShortcutNode& a, const ShortcutNode& b) {
-  if (&a == &b) return true;
-  return !a.LinksTo.Path.empty() && EqualsNoCase(a.LinksTo.Path, b.LinksTo.Path) &&
-         EqualsNoCase(a.LinksTo.Arguments, b.LinksTo.Arguments);
-}
-
 }  // namespace
 
 struct ShortcutMatcher::Query {

@@ -1,13 +1,9 @@
 #include "inventory/shortcuts_tree.h"
 
 #include <algorithm>
-#include <charconv>
 
-#include "inventory/binary_element.h"
+#include "inventory/shortcuts_tree_cache.h"
 #include "inventory/system_folders.h"
-#include "service/xml_store.h"
-#include "service/xml_text.h"
-#include "service/xml_writer.h"
 #include "text/compare.h"
 
 namespace kv::inventory {
@@ -20,9 +16,6 @@ using platform::SpecialFolder;
 constexpr std::string_view kCurrentVersionKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 constexpr std::string_view kAdminToolsKey = "CLSID\\{D20EA4E1-3957-11d2-A40B-0C5020524153}";
 constexpr std::string_view kApplicationSuffix = " Application";
-// Deeper folders in a cache file are not read: a real Start menu is limited
-// by the path length long before, and the loader must not exhaust the stack.
-constexpr int kMaxLoadDepth = 256;
 
 struct SystemProgram {
   enum Base { ProgramFiles, System, Windows } base;
@@ -61,12 +54,6 @@ bool IsLinkFileName(std::string_view name) {
   return name.size() >= 4 && text::EqualsNoCase(name.substr(name.size() - 4), ".lnk");
 }
 
-std::string Decimal(std::uint64_t value) {
-  char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, value);
-  return std::string(buf, r.ptr);
-}
-
 // A registry text, or `fallback` when it is missing or empty.
 std::string ReadName(platform::Registry& registry, RootKey root, std::string_view path,
                      std::string_view value, std::string_view fallback) {
@@ -84,12 +71,6 @@ void MarkUnseen(ShortcutNode& node) {
 void RemoveUnseen(ShortcutNode& node) {
   std::erase_if(node.children, [](const auto& child) { return child->Unseen; });
   for (auto& child : node.children) RemoveUnseen(*child);
-}
-
-bool WritesShortcut(const ShortcutNode& node) {
-  if (!node.IsFolder) return true;
-  return std::any_of(node.children.begin(), node.children.end(),
-                     [](const auto& child) { return WritesShortcut(*child); });
 }
 
 template <typename Visit>
@@ -389,104 +370,10 @@ void ShortcutsTree::RefreshFileInfo() {
   });
 }
 
-// Cache file
-
-void ShortcutsTree::SaveCache() {
-  service::SaveStore(data_folder_, kShortcutsTreeFile, [this](service::XmlWriter& out) {
-    out.Open("", "ShortcutsTree");
-    const std::string indent = " ";
-    for (const auto& child : root_.children) WriteNode(out, *child, indent);
-    out.Close("", "ShortcutsTree");
-  });
-}
-
-void ShortcutsTree::WriteNode(service::XmlWriter& out, const ShortcutNode& node,
-                              const std::string& indent) const {
-  if (node.IsFolder) {
-    if (!WritesShortcut(node)) return;
-    std::vector<std::string> names, values;
-    for (std::size_t k = 0; k < node.LastWriteTimes.size(); ++k) {
-      names.push_back(k == 0 ? "LastWriteTime" : "LastWriteTime" + std::to_string(k));
-      values.push_back(Decimal(node.LastWriteTimes[k]));
-    }
-    std::vector<service::XmlAttribute> attributes = {{"Name", node.Name}};
-    for (std::size_t k = 0; k < names.size(); ++k) attributes.push_back({names[k], values[k]});
-    out.Open(indent, "Folder", attributes);
-    const std::string child_indent = service::XmlWriter::ChildIndent(indent);
-    for (const auto& child : node.children) WriteNode(out, *child, child_indent);
-    out.Close(indent, "Folder");
-    return;
-  }
-  // The writer has no self-closing form; its tag text is written as given,
-  // so the start tag is built here and the writer adds "<", ">" and CR LF.
-  std::string tag = "Shortcut Name=\"";
-  service::AppendXmlText(tag, node.Name);
-  tag += "\" LinksTo=\"";
-  service::AppendXmlText(tag, node.LinksTo.Format());
-  tag += "\" FileSize=\"";
-  tag += Decimal(node.FileSize);
-  tag += "\" LastWriteTime=\"";
-  tag += Decimal(node.LastWriteTimes.empty() ? 0 : node.LastWriteTimes.front());
-  if (node.Uninstaller) tag += "\" Uninstaller=\"true";
-  tag += '"';
-  if (!node.Binary) {
-    tag += " /";
-    out.Open(indent, tag);
-    return;
-  }
-  out.Open(indent, tag);
-  WriteBinary(node, out);
-  out.Close(indent, "Shortcut");
-}
+void ShortcutsTree::SaveCache() { SaveShortcutsTreeCache(data_folder_, root_); }
 
 void ShortcutsTree::LoadCache() {
-  if (!root_.children.empty()) return;
-  std::optional<service::XmlDocument> doc = service::LoadStore(data_folder_, kShortcutsTreeFile);
-  if (!doc) return;
-  std::optional<service::XmlElement> top = doc->Find("ShortcutsTree");
-  if (!top) return;
-  LoadLevel(*top, root_, 0);
-}
-
-void ShortcutsTree::LoadLevel(const service::XmlElement& element, ShortcutNode& node, int depth) {
-  for (service::XmlElement e : element.Children()) {
-    // An element without a name ends its level.
-    if (!e.HasAttributes()) return;
-    std::optional<std::string> name = e.Attribute("Name");
-    if (!name) return;
-    auto child = std::make_unique<ShortcutNode>();
-    child->Name = std::move(*name);
-    child->Unseen = true;
-    if (e.NameIs("Folder")) {
-      child->IsFolder = true;
-      for (int k = 0; k < 100; ++k) {
-        std::optional<std::string> time = e.Attribute(k == 0 ? std::string("LastWriteTime")
-                                                             : "LastWriteTime" + std::to_string(k));
-        if (!time) break;
-        child->LastWriteTimes.push_back(service::XmlTextToUInt64(*time));
-      }
-      if (depth + 1 < kMaxLoadDepth) LoadLevel(e, *child, depth + 1);
-      node.Append(std::move(child));
-      continue;
-    }
-    // A shortcut written without its target, size or time is not taken: the
-    // next scan finds its file as new and resolves it again.
-    std::optional<std::string> links_to = e.Attribute("LinksTo");
-    std::optional<std::string> size = e.Attribute("FileSize");
-    std::optional<std::string> time = e.Attribute("LastWriteTime");
-    if (!links_to || !size || !time) continue;
-    child->LinksTo.Split(machine_, *links_to, false);
-    child->FileSize = service::XmlTextToUInt64(*size);
-    child->LastWriteTimes.push_back(service::XmlTextToUInt64(*time));
-    if (std::optional<std::string> flag = e.Attribute("Uninstaller"))
-      child->Uninstaller = service::XmlTextToBool(*flag);
-    if (std::optional<service::XmlElement> binary = e.Find("Binary")) {
-      child->Binary = std::make_unique<FileVersionInfo>();
-      ReadBinary(*binary, *child->Binary);
-      child->BinaryFromCache = true;
-    }
-    node.Append(std::move(child));
-  }
+  if (root_.children.empty()) LoadShortcutsTreeCache(data_folder_, machine_, root_);
 }
 
 }  // namespace kv::inventory

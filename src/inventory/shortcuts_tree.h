@@ -22,14 +22,7 @@
 #include "inventory/uninstall_scanner.h"
 #include "platform/machine.h"
 
-namespace kv::service {
-class XmlElement;
-class XmlWriter;
-}  // namespace kv::service
-
 namespace kv::inventory {
-
-inline constexpr std::string_view kShortcutsTreeFile = "shtree.xml";
 
 struct ShortcutNode {
   ShortcutNode* parent = nullptr;
@@ -115,9 +108,6 @@ class ShortcutsTree {
   // The notepad rule and the " Application" rule on a freshly read Binary.
   void ApplyProductRules(ShortcutNode& node);
   const std::string& NotepadProductName();
-  void LoadLevel(const service::XmlElement& element, ShortcutNode& node, int depth);
-  void WriteNode(service::XmlWriter& out, const ShortcutNode& node,
-                 const std::string& indent) const;
 
   platform::Machine& machine_;
   app::DataFolder& data_folder_;

@@ -3,6 +3,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "inventory/uninstall_cache.h"
 #include "inventory/version.h"
 #include "text/compare.h"
 #include "text/utf8.h"
@@ -91,10 +92,10 @@ std::string LongFormOfShortName(platform::FileSystem& files, std::string path) {
 }  // namespace
 
 UninstallScanner::UninstallScanner(platform::Machine& machine, app::DataFolder& data_folder,
-                                   UninstallCacheStore* cache)
+                                   Caching caching)
     : machine_(machine),
       data_folder_(data_folder),
-      cache_(cache),
+      caching_(caching),
       folders_(ReadSystemFolders(machine.shell)) {}
 
 bool UninstallScanner::Scan() {
@@ -200,8 +201,8 @@ int UninstallScanner::FindById(std::string_view id) const {
 }
 
 void UninstallScanner::LoadCache() {
-  if (!entries_.empty() || !cache_) return;
-  for (UninstallEntry& e : cache_->Load(data_folder_)) {
+  if (!entries_.empty() || caching_ == Caching::Off) return;
+  for (UninstallEntry& e : LoadUninstallCache(data_folder_)) {
     if (e.DisplayName.empty()) continue;
     if (e.AppFolder.empty() && !e.UninstallString.Path.empty())
       e.AppFolder = AppFolderFromUninstaller(e.UninstallString.Path);
@@ -210,7 +211,7 @@ void UninstallScanner::LoadCache() {
 }
 
 void UninstallScanner::SaveCache() {
-  if (cache_) cache_->Save(data_folder_, entries_);
+  if (caching_ == Caching::InDataFolder) SaveUninstallCache(data_folder_, entries_);
 }
 
 bool UninstallScanner::SameAs(const UninstallScanner& other) const {

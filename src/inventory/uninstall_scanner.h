@@ -32,29 +32,19 @@ struct UninstallEntry {
   bool operator==(const UninstallEntry&) const = default;
 };
 
-// Where a scanner's list is kept between runs. The file format belongs to
-// the service layer with the other stores (service/uninstall_cache.h), which
-// the inventory may not depend on; a scanner made without a store is not
-// cached, and its LoadCache and SaveCache do nothing.
-class UninstallCacheStore {
- public:
-  virtual ~UninstallCacheStore() = default;
-  // The cached records in file order, UninstallString split without the
-  // long-path step; empty when there is no readable cache.
-  virtual std::vector<UninstallEntry> Load(app::DataFolder& folder) = 0;
-  virtual void Save(app::DataFolder& folder, const std::vector<UninstallEntry>& entries) = 0;
-};
-
 // The key below HKLM (both WOW64 views) and HKCU that lists the programs.
 inline constexpr std::string_view kUninstallKeyPath =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 class UninstallScanner {
  public:
-  // Reads the system-folders table. `cache` may be null (a scanner that is
-  // not cached) and must outlive the scanner.
+  // Whether LoadCache and SaveCache use "ukey.xml"; the short-lived
+  // scanners (the inventory's own, the change test's) are not cached.
+  enum class Caching { Off, InDataFolder };
+
+  // Reads the system-folders table.
   UninstallScanner(platform::Machine& machine, app::DataFolder& data_folder,
-                   UninstallCacheStore* cache = nullptr);
+                   Caching caching = Caching::Off);
 
   // Refills the list from the registry: HKLM's 64-bit view, HKLM's 32-bit
   // view, then HKCU, merged by display name; true when it is not empty.
@@ -85,7 +75,7 @@ class UninstallScanner {
 
   platform::Machine& machine_;
   app::DataFolder& data_folder_;
-  UninstallCacheStore* cache_;
+  Caching caching_;
   SystemFolders folders_;
   std::vector<UninstallEntry> entries_;
 };

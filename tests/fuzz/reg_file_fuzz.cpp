@@ -12,7 +12,7 @@
 #include "inventory/uninstall_scanner.h"
 #include "platform/fake/fake_machine.h"
 #include "platform/fake/reg_file.h"
-#include "service/uninstall_cache.h"
+#include "inventory/uninstall_cache.h"
 #include "text/compare.h"
 #include "text/utf8.h"
 
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     platform::RootKey::ClassesRoot})
     CheckTree(m.registry, root);
 
-  inventory::UninstallScanner scanner(m.machine, folder, &service::UninstallCache());
+  inventory::UninstallScanner scanner(m.machine, folder, inventory::UninstallScanner::Caching::InDataFolder);
   Check(scanner.Scan() == (scanner.Count() > 0));
   const auto& entries = scanner.entries();
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   scanner.SaveCache();
-  inventory::UninstallScanner cached(m.machine, folder, &service::UninstallCache());
+  inventory::UninstallScanner cached(m.machine, folder, inventory::UninstallScanner::Caching::InDataFolder);
   cached.LoadCache();
   Check(cached.SameAs(scanner));
   return 0;

@@ -10,11 +10,11 @@
 
 #include "app/data_folder.h"
 #include "platform/fake/fake_machine.h"
-#include "service/xml_store.h"
-#include "service/xml_text.h"
+#include "store/xml_store.h"
+#include "store/xml_text.h"
 #include "text/utf8.h"
 
-using namespace kv::service;
+using namespace kv::store;
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include "app/data_folder.h"
 #include "platform/machine.h"
-#include "service/xml_store.h"
+#include "store/xml_store.h"
 
-namespace kv::service {
+namespace kv::store {
 namespace {
 
 TEST(RealStore, SavesThroughTheBakFileAndLoadsBack) {
@@ -35,4 +35,4 @@ TEST(RealStore, SavesThroughTheBakFileAndLoadsBack) {
 }
 
 }  // namespace
-}  // namespace kv::service
+}  // namespace kv::store

@@ -9,9 +9,9 @@ namespace {
 
 // The element as WriteBinary appends it, without the writer's header.
 std::string Written(const ShortcutNode& node) {
-  service::XmlWriter out;
+  store::XmlWriter out;
   WriteBinary(node, out);
-  return out.str().substr(service::kXmlHeader.size());
+  return out.str().substr(store::kXmlHeader.size());
 }
 
 std::unique_ptr<ShortcutNode> Described(FileVersionInfo info,

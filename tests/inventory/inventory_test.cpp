@@ -102,7 +102,7 @@ TEST_F(InventoryTest, PlatformUpdatesWithoutShortcutsAreIgnored) {
   EXPECT_EQ(inventory.IgnoredPrograms()[0].Entry->Id, "KB1");
   EXPECT_EQ(inventory.IgnoredPrograms()[1].Entry->Id, "NoPub");
   bool kb2 = false;
-  for (const auto& r : inventory.Programs()) kb2 = kb2 || r.Entry && r.Entry->Id == "KB2";
+  for (const auto& r : inventory.Programs()) kb2 = kb2 || (r.Entry && r.Entry->Id == "KB2");
   EXPECT_TRUE(kb2);
 }
 

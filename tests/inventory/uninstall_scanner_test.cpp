@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "inventory/uninstall_cache.h"
 #include "platform/fake/fake_machine.h"
 #include "text/compare.h"
 
@@ -263,23 +264,8 @@ TEST_F(UninstallScannerTest, LookupsAndTheChangeTest) {
   EXPECT_FALSE(fresh.SameAs(scanner));  // letter case counts here
 }
 
-// A cache store that hands back prepared records and keeps what was saved.
-class MemoryCache final : public UninstallCacheStore {
- public:
-  std::vector<UninstallEntry> Load(app::DataFolder&) override {
-    ++loads;
-    return records;
-  }
-  void Save(app::DataFolder&, const std::vector<UninstallEntry>& entries) override {
-    saved = entries;
-  }
-  std::vector<UninstallEntry> records, saved;
-  int loads = 0;
-};
-
 TEST_F(UninstallScannerTest, CachedRecordsAreCheckedAndFilledOnLoad) {
   m.files.AddFile("C:\\Program Files\\Cached\\unins000.exe", "MZ");
-  MemoryCache cache;
   UninstallEntry nameless;
   nameless.Id = "nameless";
   UninstallEntry derive;
@@ -290,24 +276,28 @@ TEST_F(UninstallScannerTest, CachedRecordsAreCheckedAndFilledOnLoad) {
   kept.Id = "kept";
   kept.DisplayName = "derived";  // no merging on load
   kept.AppFolder = "E:\\Somewhere\\";
-  cache.records = {nameless, derive, kept};
+  SaveUninstallCache(folder, {nameless, derive, kept});
 
-  UninstallScanner cached(machine, folder, &cache);
+  UninstallScanner cached(machine, folder, UninstallScanner::Caching::InDataFolder);
   cached.LoadCache();
   ASSERT_EQ(cached.Count(), 2u);
   EXPECT_EQ(cached.At(0).Id, "derive");
   EXPECT_EQ(cached.At(0).AppFolder, "C:\\Program Files\\Cached\\");
   EXPECT_EQ(cached.At(1).AppFolder, "E:\\Somewhere\\");
 
+  SaveUninstallCache(folder, {});
   cached.LoadCache();  // not empty: nothing read
-  EXPECT_EQ(cache.loads, 1);
+  EXPECT_EQ(cached.Count(), 2u);
   cached.SaveCache();
-  EXPECT_EQ(cache.saved, cached.entries());
+  EXPECT_EQ(LoadUninstallCache(folder).size(), 2u);
 
-  // A scanner without a store is not cached.
+  // A scanner made without caching neither reads nor writes the file.
   scanner.LoadCache();
-  scanner.SaveCache();
   EXPECT_EQ(scanner.Count(), 0u);
+  Put(RootKey::LocalMachine, "{NEW}", {{"DisplayName", S("New")}});
+  scanner.Scan();
+  scanner.SaveCache();
+  EXPECT_EQ(LoadUninstallCache(folder).size(), 2u);
 }
 
 }  // namespace

@@ -80,28 +80,4 @@ void ApplyToFakeMachine(const MachineDescription& description, FakeFileSystem& f
 // Returns the number of values written, or -1 when a key cannot be created.
 int CopyRegistryExpanded(Registry& from, Registry& to, Shell& shell);
 
-// A tiny strict JSON reader: enough for machine descriptions, bounded in
-// depth, integers only (exact to 64 bits), strings decoded to UTF-8.
-struct JsonMember;
-
-struct JsonValue {
-  enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
-  bool boolean = false;
-  bool negative = false;
-  std::uint64_t number = 0;  // magnitude
-  std::string text;
-  std::vector<JsonValue> items;                             // Array
-  std::vector<JsonMember> members;  // Object, in file order
-
-  const JsonValue* Find(std::string_view key) const;
-};
-
-struct JsonMember {
-  std::string first;  // the key
-  JsonValue second;
-};
-
-// Sets `error` ("offset N: ...") and returns false on malformed input.
-bool ParseJson(std::string_view json, JsonValue& out, std::string& error);
-
 }  // namespace kv::platform

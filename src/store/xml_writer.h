@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-namespace kv::service {
+namespace kv::store {
 
 inline constexpr std::string_view kXmlHeader = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
 inline constexpr std::size_t kXmlWriterReserve = 1024 * 1024;
@@ -71,4 +71,4 @@ class XmlWriter {
   std::string out_;
 };
 
-}  // namespace kv::service
+}  // namespace kv::store

@@ -1,11 +1,11 @@
-#include "service/xml_store.h"
+#include "store/xml_store.h"
 
 #include <pugixml.hpp>
 
-#include "service/xml_text.h"
+#include "store/xml_text.h"
 #include "text/compare.h"
 
-namespace kv::service {
+namespace kv::store {
 namespace {
 
 // Defaults (escapes, CDATA, no comments or PIs) plus the whitespace-only text
@@ -178,4 +178,4 @@ void ReadFields(const XmlElement& container, std::span<const XmlField> fields) {
   }
 }
 
-}  // namespace kv::service
+}  // namespace kv::store

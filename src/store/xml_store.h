@@ -28,14 +28,14 @@
 #include <variant>
 
 #include "app/data_folder.h"
-#include "service/xml_writer.h"
+#include "store/xml_writer.h"
 
 namespace pugi {
 class xml_document;
 struct xml_node_struct;
 }  // namespace pugi
 
-namespace kv::service {
+namespace kv::store {
 
 inline constexpr std::string_view kBackupSuffix = ".bak";
 
@@ -159,4 +159,4 @@ inline void ReadFields(const XmlElement& container, std::initializer_list<XmlFie
   ReadFields(container, std::span(fields.begin(), fields.size()));
 }
 
-}  // namespace kv::service
+}  // namespace kv::store

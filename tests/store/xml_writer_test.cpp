@@ -1,12 +1,12 @@
-#include "service/xml_writer.h"
+#include "store/xml_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "service/xml_store.h"
+#include "store/xml_store.h"
 
-namespace kv::service {
+namespace kv::store {
 namespace {
 
 // A sub-document written by a routine of its own, as the stores do.
@@ -77,4 +77,4 @@ TEST(XmlWriterTest, WrittenValuesReadBackUnchanged) {
 }
 
 }  // namespace
-}  // namespace kv::service
+}  // namespace kv::store

@@ -1,10 +1,10 @@
-#include "service/xml_writer.h"
+#include "store/xml_writer.h"
 
 #include <charconv>
 
-#include "service/xml_text.h"
+#include "store/xml_text.h"
 
-namespace kv::service {
+namespace kv::store {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
@@ -102,4 +102,4 @@ void XmlWriter::Bool(std::string_view indent, std::string_view tag, bool value) 
   Leaf(indent, tag, value ? "true" : "false");
 }
 
-}  // namespace kv::service
+}  // namespace kv::store

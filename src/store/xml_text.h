@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace kv::service {
+namespace kv::store {
 
 // Escapes `value` for use between a start and an end tag or inside a
 // double-quoted attribute: "&" first, then "<" and the double quote. Nothing
@@ -35,4 +35,4 @@ std::uint64_t XmlTextToUInt64(std::string_view text);
 // " true" are false).
 bool XmlTextToBool(std::string_view text);
 
-}  // namespace kv::service
+}  // namespace kv::store

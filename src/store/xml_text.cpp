@@ -1,4 +1,4 @@
-#include "service/xml_text.h"
+#include "store/xml_text.h"
 
 #include <limits>
 #include <type_traits>
@@ -6,7 +6,7 @@
 #include "text/compare.h"
 #include "text/utf8.h"
 
-namespace kv::service {
+namespace kv::store {
 namespace {
 
 constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
@@ -118,4 +118,4 @@ std::uint64_t XmlTextToUInt64(std::string_view text) {
 
 bool XmlTextToBool(std::string_view text) { return text::EqualsNoCase(text, "true"); }
 
-}  // namespace kv::service
+}  // namespace kv::store

@@ -1,11 +1,13 @@
-#include "service/uninstall_cache.h"
+#include "inventory/uninstall_cache.h"
 
-#include "service/xml_store.h"
+#include "store/xml_store.h"
 
-namespace kv::service {
+namespace kv::inventory {
 namespace {
 
-using inventory::UninstallEntry;
+using store::XmlDocument;
+using store::XmlElement;
+using store::XmlWriter;
 
 constexpr std::string_view kRoot = "UninstallKey";
 constexpr std::string_view kRecord = "Record";
@@ -49,20 +51,20 @@ std::string UninstallCacheDocument(const std::vector<UninstallEntry>& entries) {
   return w.Take();
 }
 
-void UninstallXmlCache::Save(app::DataFolder& folder, const std::vector<UninstallEntry>& entries) {
-  SaveStore(folder, kUninstallCacheFile, [&](XmlWriter& w) { WriteRecords(w, entries); });
+void SaveUninstallCache(app::DataFolder& folder, const std::vector<UninstallEntry>& entries) {
+  store::SaveStore(folder, kUninstallCacheFile, [&](XmlWriter& w) { WriteRecords(w, entries); });
 }
 
-std::vector<UninstallEntry> UninstallXmlCache::Load(app::DataFolder& folder) {
+std::vector<UninstallEntry> LoadUninstallCache(app::DataFolder& folder) {
   std::vector<UninstallEntry> out;
-  const std::optional<XmlDocument> doc = LoadStore(folder, kUninstallCacheFile);
+  const std::optional<XmlDocument> doc = store::LoadStore(folder, kUninstallCacheFile);
   if (!doc) return out;
   const std::optional<XmlElement> root = doc->Find(kRoot);
   if (!root) return out;
   platform::Machine& machine = folder.machine();
   for (XmlElement record : root->Children()) {
     UninstallEntry e;
-    ReadFields(record,
+    store::ReadFields(record,
                {{"Id", &e.Id},
                 {"DisplayName", &e.DisplayName},
                 {"DisplayVersion", &e.DisplayVersion},
@@ -85,9 +87,4 @@ std::vector<UninstallEntry> UninstallXmlCache::Load(app::DataFolder& folder) {
   return out;
 }
 
-UninstallXmlCache& UninstallCache() {
-  static UninstallXmlCache cache;
-  return cache;
-}
-
-}  // namespace kv::service
+}  // namespace kv::inventory

@@ -1,21 +1,21 @@
-#include "service/uninstall_cache.h"
+#include "inventory/uninstall_cache.h"
 
 #include <gtest/gtest.h>
 
 #include "platform/fake/fake_machine.h"
 
-namespace kv::service {
+namespace kv::inventory {
 namespace {
 
-using inventory::UninstallEntry;
-using inventory::UninstallScanner;
+
+
 using platform::RegValue;
 using platform::RootKey;
 
 struct World {
   platform::FakeMachine m;
   app::DataFolder folder{m.machine};
-  UninstallScanner scanner{m.machine, folder, &UninstallCache()};
+  UninstallScanner scanner{m.machine, folder, UninstallScanner::Caching::InDataFolder};
 
   std::string Path(std::string_view name) { return folder.GetDataFilePath(name); }
   void Put(const std::string& id, std::string_view name, std::string_view value) {
@@ -23,7 +23,7 @@ struct World {
                      name, RegValue::String(std::string(value)));
   }
   std::vector<UninstallEntry> Reload() {
-    UninstallScanner again(m.machine, folder, &UninstallCache());
+    UninstallScanner again(m.machine, folder, UninstallScanner::Caching::InDataFolder);
     again.LoadCache();
     return again.entries();
   }
@@ -88,7 +88,7 @@ TEST(UninstallCache, WritesTheFixedLayoutWithRecordsJoinedOnOneLine) {
       "  <AppFolder></AppFolder>\r\n"
       " </Record></UninstallKey>\r\n";
   World w;
-  UninstallCache().Save(w.folder, {Sample(), second});
+  SaveUninstallCache(w.folder, {Sample(), second});
   EXPECT_EQ(w.m.files.ReadAll(w.Path("ukey.xml")), expected);
   EXPECT_FALSE(w.m.files.Exists(w.Path("ukey.xml.bak")));
   EXPECT_EQ(UninstallCacheDocument({}),
@@ -154,7 +154,7 @@ TEST(UninstallCache, LoadingFollowsTheStoreRules) {
 
 TEST(UninstallCache, LoadCacheLeavesAFilledListAlone) {
   World w;
-  UninstallCache().Save(w.folder, {Sample()});
+  SaveUninstallCache(w.folder, {Sample()});
   w.m.files.AddFile("C:\\P\\u.exe", "MZ");
   w.Put("Scanned", "DisplayName", "Scanned");
   w.Put("Scanned", "UninstallString", "C:\\P\\u.exe");
@@ -165,4 +165,4 @@ TEST(UninstallCache, LoadCacheLeavesAFilledListAlone) {
 }
 
 }  // namespace
-}  // namespace kv::service
+}  // namespace kv::inventory

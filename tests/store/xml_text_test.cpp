@@ -1,10 +1,10 @@
-#include "service/xml_text.h"
+#include "store/xml_text.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
-namespace kv::service {
+namespace kv::store {
 namespace {
 
 const std::string kFffd = "\xEF\xBF\xBD";
@@ -48,4 +48,4 @@ TEST(XmlTextBoolTest, OnlyTrueInAnyCaseIsTrue) {
 }
 
 }  // namespace
-}  // namespace kv::service
+}  // namespace kv::store

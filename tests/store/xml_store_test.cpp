@@ -1,4 +1,4 @@
-#include "service/xml_store.h"
+#include "store/xml_store.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include "platform/fake/fake_machine.h"
 #include "text/format.h"
 
-namespace kv::service {
+namespace kv::store {
 namespace {
 
 using platform::FileOp;
@@ -209,4 +209,4 @@ TEST(XmlDocumentTest, TextIsTheWholeResolvedContent) {
 }
 
 }  // namespace
-}  // namespace kv::service
+}  // namespace kv::store
