@@ -8,7 +8,7 @@ namespace kv::app {
 
 ActivityLog::ActivityLog(platform::Machine& machine) : machine_(machine) {}
 
-ActivityLog::~ActivityLog() { Flush(); }
+ActivityLog::~ActivityLog() { Flush().IgnoreError(); }
 
 ActivityLog& ActivityLog::Instance() {
   // Never destroyed before exit: the final flush runs from the owner's shut-down.
@@ -78,16 +78,19 @@ void ActivityLog::Write(const char* format, ...) {
   buffer_ += message;
 }
 
-void ActivityLog::Flush() {
+platform::Status ActivityLog::Flush() {
   std::lock_guard lock(mutex_);
-  if (disabled_ || buffer_.empty() || path_.empty()) return;
+  if (disabled_ || buffer_.empty() || path_.empty()) return {};
   auto file = machine_.files.OpenWrite(path_, platform::OpenMode::Append);
-  if (!file) return;
-  const bool wrote = file->Write(buffer_);
-  const bool closed = file->Close();
+  if (!file) return file.status();
+  const platform::Status wrote = file->Write(buffer_);
+  const platform::Status closed = file->Close();
   // A partial write leaves the text buffered; the next flush may repeat a
   // fragment, which is better than losing lines.
-  if (wrote && closed) buffer_.clear();
+  if (!wrote) return wrote;
+  if (!closed) return closed;
+  buffer_.clear();
+  return {};
 }
 
 std::string ActivityLog::Path() const {

@@ -30,7 +30,7 @@ class ActivityLog {
 
   void Write(const char* format, ...) KV_PRINTF(2, 3);
   // Appends the buffer to the file; on failure the text stays for next time.
-  void Flush();
+  platform::Status Flush();
   std::string Path() const;
   std::string Buffered() const;  // for tests and diagnostics
 
@@ -39,7 +39,9 @@ class ActivityLog {
 
  private:
   platform::Machine& machine_;
-  mutable std::mutex mutex_;
+  // Re-entrant: the crash handler writes and flushes from the thread that
+  // crashed, which may be inside a log call already.
+  mutable std::recursive_mutex mutex_;
   bool disabled_ = true;
   std::string path_;
   std::string buffer_;

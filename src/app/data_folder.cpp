@@ -1,6 +1,7 @@
 #include "app/data_folder.h"
 
 #include "app/settings.h"
+#include "text/chars.h"
 
 namespace kv::app {
 
@@ -55,8 +56,23 @@ std::string DataFolder::GetDataFilePath(std::string_view name) {
   auto& files = machine_.files;
   CreateDirectoryChain(files, full);
   if (full != name && files.Exists(name) && !files.Exists(full))
-    files.Copy(name, full, /*fail_if_exists=*/true);
+    files.Copy(name, full, /*fail_if_exists=*/true).IgnoreError();  // the store starts empty
   return full;
+}
+
+void DataFolder::HoldFile(std::string_view name) {
+  std::lock_guard lock(held_mutex_);
+  held_.insert(text::ToUpper(name));
+}
+
+void DataFolder::ReleaseFile(std::string_view name) {
+  std::lock_guard lock(held_mutex_);
+  held_.erase(text::ToUpper(name));
+}
+
+bool DataFolder::IsHeld(std::string_view name) const {
+  std::lock_guard lock(held_mutex_);
+  return held_.count(text::ToUpper(name)) > 0;
 }
 
 }  // namespace kv::app

@@ -2,12 +2,15 @@
 // Where the client keeps its files: the roaming application-data folder and
 // the "Korvan" data folder inside it.
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
 #include "platform/machine.h"
 
 namespace kv::app {
+
+class ActivityLog;
 
 // Creates every folder of `path` up to its last separator ("\" or "/"); what
 // follows the last separator is not created. An existing folder is success.
@@ -29,10 +32,24 @@ class DataFolder {
 
   platform::Machine& machine() { return machine_; }
 
+  // Data files that exist but could not be read in this run: their stores
+  // must not replace them until a later load reads them (names compared
+  // without regard to case).
+  void HoldFile(std::string_view name);
+  void ReleaseFile(std::string_view name);
+  bool IsHeld(std::string_view name) const;
+
+  // Where problems with the data files are reported; none by default.
+  void SetLog(ActivityLog* log) { log_ = log; }
+  ActivityLog* log() const { return log_; }
+
  private:
   platform::Machine& machine_;
   std::once_flag once_;
   std::string folder_;
+  mutable std::mutex held_mutex_;
+  std::set<std::string> held_;  // upper-cased names
+  ActivityLog* log_ = nullptr;
 };
 
 }  // namespace kv::app

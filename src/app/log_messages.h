@@ -17,6 +17,12 @@ inline constexpr char kChangedInterval[] = "User has changed auto updates interv
 inline constexpr char kDisabledAutoUpdates[] = "User has disabled auto updates.";
 inline constexpr char kBetaNotification[] = "User has %s notification on beta versions";
 
+// Data files.
+inline constexpr char kDataFileBroken[] =
+    "%s is not a readable document; it was kept as %s and a new one will be started.";
+inline constexpr char kDataFileNotRead[] =
+    "%s could not be read (%s); it will not be replaced until it can be read.";
+
 // Crash handling.
 inline constexpr char kCrashed[] = "Application crashed. User has choosen to %s the crash report.";
 

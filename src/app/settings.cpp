@@ -46,8 +46,10 @@ int Settings::ReadInt(const char* section, const char* name, int fallback) const
 }
 
 void Settings::WriteInt(const char* section, const char* name, int value) {
+  // Settings writes are silent: a locked-down profile keeps its defaults.
   registry_.Write(RootKey::CurrentUser, SectionPath(section), name,
-                  RegValue::Dword(static_cast<std::uint32_t>(value)));
+                  RegValue::Dword(static_cast<std::uint32_t>(value)))
+      .IgnoreError();
 }
 
 int Settings::UpdatesCommentsEtcAutocheckInterval() const {
@@ -108,7 +110,8 @@ void Settings::SetMainWndPlacement(const WindowRect& rect) {
     for (int b = 0; b < 4; ++b) bytes.push_back(static_cast<unsigned char>(u >> (8 * b)));
   }
   registry_.Write(RootKey::CurrentUser, SectionPath(kView), "MainWndPlacement",
-                  RegValue::Binary(std::move(bytes)));
+                  RegValue::Binary(std::move(bytes)))
+      .IgnoreError();
 }
 
 std::string Settings::BundledWithSN() const {

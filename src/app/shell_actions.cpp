@@ -68,10 +68,12 @@ bool AutorunEntry::Write(bool on) {
   if (!on) {
     auto key = machine_.registry.Open(RootKey::CurrentUser, kRunKeyPath, platform::RegView::Native,
                                       /*writable=*/true);
-    return key && key->DeleteValue(kRunValueName);
+    return key && key->DeleteValue(kRunValueName).ok();
   }
-  return machine_.registry.Write(RootKey::CurrentUser, kRunKeyPath, kRunValueName,
-                                 RegValue::String(machine_.shell.ExecutablePath() + " -autorun"));
+  return machine_.registry
+      .Write(RootKey::CurrentUser, kRunKeyPath, kRunValueName,
+             RegValue::String(machine_.shell.ExecutablePath() + " -autorun"))
+      .ok();
 }
 
 }  // namespace kv::app

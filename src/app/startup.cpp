@@ -10,7 +10,7 @@ using platform::RootKey;
 void RemoveOldProductAutorun(platform::Registry& registry) {
   auto key = registry.Open(RootKey::CurrentUser, kRunKeyPath, platform::RegView::Native,
                            /*writable=*/true);
-  if (key) key->DeleteValue(kOldProductName);
+  if (key) key->DeleteValue(kOldProductName).IgnoreError();  // usually not there
 }
 
 namespace {
@@ -31,16 +31,20 @@ MigrationResult MigrateOldLoginFile(DataFolder& folders) {
 bool RegisterAppId(platform::Registry& registry) {
   const std::string guid_key = std::string("AppID\\") + kAppIdGuid;
   const std::string exe_key = std::string("AppID\\") + kAppIdExeName;
-  const bool a = registry.Write(RootKey::ClassesRoot, guid_key, "",
-                                platform::RegValue::String("LMR"));
-  const bool b = registry.Write(RootKey::ClassesRoot, exe_key, "AppID",
-                                platform::RegValue::String(kAppIdGuid));
+  const bool a =
+      registry.Write(RootKey::ClassesRoot, guid_key, "", platform::RegValue::String("LMR")).ok();
+  const bool b = registry
+                     .Write(RootKey::ClassesRoot, exe_key, "AppID",
+                            platform::RegValue::String(kAppIdGuid))
+                     .ok();
   return a && b;
 }
 
 bool UnregisterAppId(platform::Registry& registry) {
-  const bool a = registry.DeleteTree(RootKey::ClassesRoot, std::string("AppID\\") + kAppIdGuid);
-  const bool b = registry.DeleteTree(RootKey::ClassesRoot, std::string("AppID\\") + kAppIdExeName);
+  const bool a =
+      registry.DeleteTree(RootKey::ClassesRoot, std::string("AppID\\") + kAppIdGuid).ok();
+  const bool b =
+      registry.DeleteTree(RootKey::ClassesRoot, std::string("AppID\\") + kAppIdExeName).ok();
   return a && b;
 }
 

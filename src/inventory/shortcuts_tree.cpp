@@ -370,7 +370,8 @@ void ShortcutsTree::RefreshFileInfo() {
   });
 }
 
-void ShortcutsTree::SaveCache() { SaveShortcutsTreeCache(data_folder_, root_); }
+// Saves are silent: a cache that cannot be written is rebuilt next time.
+void ShortcutsTree::SaveCache() { SaveShortcutsTreeCache(data_folder_, root_).IgnoreError(); }
 
 void ShortcutsTree::LoadCache() {
   if (root_.children.empty()) LoadShortcutsTreeCache(data_folder_, machine_, root_);

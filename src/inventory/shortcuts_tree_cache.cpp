@@ -109,8 +109,8 @@ void LoadLevel(platform::Machine& machine, const store::XmlElement& element, Sho
 
 }  // namespace
 
-void SaveShortcutsTreeCache(app::DataFolder& folder, const ShortcutNode& root) {
-  store::SaveStore(folder, kShortcutsTreeFile, [&root](store::XmlWriter& out) {
+platform::Status SaveShortcutsTreeCache(app::DataFolder& folder, const ShortcutNode& root) {
+  return store::SaveStore(folder, kShortcutsTreeFile, [&root](store::XmlWriter& out) {
     out.Open("", "ShortcutsTree");
     const std::string indent = " ";
     for (const auto& child : root.children) WriteNode(out, *child, indent);
@@ -120,7 +120,7 @@ void SaveShortcutsTreeCache(app::DataFolder& folder, const ShortcutNode& root) {
 
 void LoadShortcutsTreeCache(app::DataFolder& folder, platform::Machine& machine,
                             ShortcutNode& root) {
-  std::optional<store::XmlDocument> doc = store::LoadStore(folder, kShortcutsTreeFile);
+  platform::Result<store::XmlDocument> doc = store::LoadStore(folder, kShortcutsTreeFile);
   if (!doc) return;
   std::optional<store::XmlElement> top = doc->Find("ShortcutsTree");
   if (!top) return;

@@ -14,7 +14,7 @@ inline constexpr std::string_view kShortcutsTreeFile = "shtree.xml";
 // Writes the tree below `root` through the ".bak" sequence: folders with
 // their last-write times, shortcuts with target, size, time, the Uninstaller
 // flag and the "Binary" element. Folders holding no shortcut are left out.
-void SaveShortcutsTreeCache(app::DataFolder& folder, const ShortcutNode& root);
+platform::Status SaveShortcutsTreeCache(app::DataFolder& folder, const ShortcutNode& root);
 
 // Appends the cached nodes below `root`, all marked unseen, targets split
 // without the long-path step. A shortcut missing its target, size or time is

@@ -51,13 +51,14 @@ std::string UninstallCacheDocument(const std::vector<UninstallEntry>& entries) {
   return w.Take();
 }
 
-void SaveUninstallCache(app::DataFolder& folder, const std::vector<UninstallEntry>& entries) {
-  store::SaveStore(folder, kUninstallCacheFile, [&](XmlWriter& w) { WriteRecords(w, entries); });
+platform::Status SaveUninstallCache(app::DataFolder& folder,
+                                    const std::vector<UninstallEntry>& entries) {
+  return store::SaveStore(folder, kUninstallCacheFile, [&](XmlWriter& w) { WriteRecords(w, entries); });
 }
 
 std::vector<UninstallEntry> LoadUninstallCache(app::DataFolder& folder) {
   std::vector<UninstallEntry> out;
-  const std::optional<XmlDocument> doc = store::LoadStore(folder, kUninstallCacheFile);
+  const platform::Result<XmlDocument> doc = store::LoadStore(folder, kUninstallCacheFile);
   if (!doc) return out;
   const std::optional<XmlElement> root = doc->Find(kRoot);
   if (!root) return out;

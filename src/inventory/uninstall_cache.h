@@ -20,7 +20,8 @@ inline constexpr std::string_view kUninstallCacheFile = "ukey.xml";
 std::vector<UninstallEntry> LoadUninstallCache(app::DataFolder& folder);
 
 // Rewrites the file through the ".bak" sequence; IconGroup is not written.
-void SaveUninstallCache(app::DataFolder& folder, const std::vector<UninstallEntry>& entries);
+platform::Status SaveUninstallCache(app::DataFolder& folder,
+                                    const std::vector<UninstallEntry>& entries);
 
 // The document that SaveUninstallCache writes, header included.
 std::string UninstallCacheDocument(const std::vector<UninstallEntry>& entries);

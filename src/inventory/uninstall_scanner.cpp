@@ -108,7 +108,7 @@ bool UninstallScanner::Scan() {
 }
 
 void UninstallScanner::ScanKey(RootKey root, RegView view) {
-  std::unique_ptr<platform::RegistryKey> list =
+  auto list =
       machine_.registry.Open(root, kUninstallKeyPath, view);
   if (!list) return;
   for (const std::string& id : list->SubKeyNames()) {
@@ -117,7 +117,7 @@ void UninstallScanner::ScanKey(RootKey root, RegView view) {
     // does not end the whole list.
     if (id.empty() || id.find('\0') != std::string::npos || Utf16Length(id) >= kNameBuffer)
       continue;
-    std::unique_ptr<platform::RegistryKey> key =
+    auto key =
         machine_.registry.Open(root, std::string(kUninstallKeyPath) + "\\" + id, view);
     if (!key || IsSystemComponent(*key)) continue;
 
@@ -211,7 +211,8 @@ void UninstallScanner::LoadCache() {
 }
 
 void UninstallScanner::SaveCache() {
-  if (caching_ == Caching::InDataFolder) SaveUninstallCache(data_folder_, entries_);
+  // Saves are silent: a cache that cannot be written is rebuilt next time.
+  if (caching_ == Caching::InDataFolder) SaveUninstallCache(data_folder_, entries_).IgnoreError();
 }
 
 bool UninstallScanner::SameAs(const UninstallScanner& other) const {

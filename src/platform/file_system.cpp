@@ -5,11 +5,12 @@
 
 namespace kv::platform {
 
-bool FileSystem::WriteAll(std::string_view path, std::string_view data) {
+Status FileSystem::WriteAll(std::string_view path, std::string_view data) {
   auto f = OpenWrite(path, OpenMode::CreateAlways);
-  if (!f) return false;
-  const bool wrote = f->Write(data);
-  return f->Close() && wrote;
+  if (!f) return f.status();
+  Status wrote = f->Write(data);
+  Status closed = f->Close();
+  return wrote ? closed : wrote;
 }
 
 std::string WithTrailingBackslash(std::string_view folder) {

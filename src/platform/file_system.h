@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/file_time.h"
+#include "platform/status.h"
 
 namespace kv::platform {
 
@@ -38,25 +39,28 @@ enum class OpenMode {
 class WritableFile {
  public:
   virtual ~WritableFile() = default;
-  // False when not every byte was written (a full disk, say).
-  virtual bool Write(std::string_view data) = 0;
-  // False when the data could not be committed; the file is closed either way.
-  virtual bool Close() = 0;
+  // Fails when not every byte was written (a full disk, say).
+  virtual Status Write(std::string_view data) = 0;
+  // Fails when the data could not be committed; the file is closed either way.
+  virtual Status Close() = 0;
 };
 
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  virtual std::optional<std::string> ReadAll(std::string_view path) = 0;
-  virtual std::unique_ptr<WritableFile> OpenWrite(std::string_view path, OpenMode mode) = 0;
-  virtual bool Delete(std::string_view path) = 0;
+  // The whole file; fails with NotFound when it does not exist (or a folder
+  // on its path does not), SharingViolation while another opener holds it.
+  virtual Result<std::string> ReadAll(std::string_view path) = 0;
+  virtual Result<std::unique_ptr<WritableFile>> OpenWrite(std::string_view path,
+                                                          OpenMode mode) = 0;
+  virtual Status Delete(std::string_view path) = 0;
   // Fails when `to` exists unless `replace` is set.
-  virtual bool Move(std::string_view from, std::string_view to, bool replace) = 0;
-  virtual bool Copy(std::string_view from, std::string_view to, bool fail_if_exists) = 0;
+  virtual Status Move(std::string_view from, std::string_view to, bool replace) = 0;
+  virtual Status Copy(std::string_view from, std::string_view to, bool fail_if_exists) = 0;
   virtual std::optional<FileInfo> GetInfo(std::string_view path) = 0;
   virtual CreateDirResult MakeDirectory(std::string_view path) = 0;
-  virtual bool RemoveFolder(std::string_view path) = 0;
+  virtual Status RemoveFolder(std::string_view path) = 0;
   // Entries of `folder` whose names match `pattern` ("*", "*.lnk"; no "." or "..").
   virtual std::vector<FolderEntry> ListFolder(std::string_view folder,
                                               std::string_view pattern = "*") = 0;
@@ -73,8 +77,8 @@ class FileSystem {
     auto i = GetInfo(path);
     return i && i->directory;
   }
-  // Writes the whole file (CreateAlways); false on any failure.
-  bool WriteAll(std::string_view path, std::string_view data);
+  // Writes the whole file (CreateAlways); the first failure.
+  Status WriteAll(std::string_view path, std::string_view data);
 };
 
 // `folder` ending in a backslash; an empty folder stays empty.

@@ -26,16 +26,18 @@ std::optional<std::uint32_t> Registry::ReadDword(RootKey root, std::string_view 
   return key ? key->ReadDword(name) : std::nullopt;
 }
 
-bool Registry::Write(RootKey root, std::string_view path, std::string_view name,
-                     const RegValue& value, RegView view) {
+Status Registry::Write(RootKey root, std::string_view path, std::string_view name,
+                       const RegValue& value, RegView view) {
   auto key = Create(root, path, view);
-  return key && key->Write(name, value);
+  if (!key) return key.status();
+  return key->Write(name, value);
 }
 
-bool Registry::DeleteValue(RootKey root, std::string_view path, std::string_view name,
-                           RegView view) {
+Status Registry::DeleteValue(RootKey root, std::string_view path, std::string_view name,
+                             RegView view) {
   auto key = Open(root, path, view, true);
-  return key && key->DeleteValue(name);
+  if (!key) return key.status();
+  return key->DeleteValue(name);
 }
 
 const char* RootKeyName(RootKey root) {
@@ -45,6 +47,12 @@ const char* RootKeyName(RootKey root) {
     case RootKey::ClassesRoot: return "HKEY_CLASSES_ROOT";
   }
   return "";
+}
+
+std::string KeyName(RootKey root, std::string_view path) {
+  std::string out = RootKeyName(root);
+  if (!path.empty()) out += "\\" + std::string(path);
+  return out;
 }
 
 }  // namespace kv::platform

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace kv::platform {
 
 enum class RootKey { LocalMachine, CurrentUser, ClassesRoot };
@@ -46,8 +48,8 @@ class RegistryKey {
   virtual std::vector<std::string> SubKeyNames() = 0;
   virtual std::vector<NamedValue> Values() = 0;
   virtual std::optional<RegValue> Read(std::string_view name) = 0;
-  virtual bool Write(std::string_view name, const RegValue& value) = 0;
-  virtual bool DeleteValue(std::string_view name) = 0;
+  virtual Status Write(std::string_view name, const RegValue& value) = 0;
+  virtual Status DeleteValue(std::string_view name) = 0;
 
   // Text of a string value (REG_SZ or REG_EXPAND_SZ, unexpanded).
   std::optional<std::string> ReadString(std::string_view name);
@@ -57,28 +59,32 @@ class RegistryKey {
 class Registry {
  public:
   virtual ~Registry() = default;
-  // nullptr when the key does not exist or cannot be opened. A key opened
-  // without `writable` may refuse Write and DeleteValue.
-  virtual std::unique_ptr<RegistryKey> Open(RootKey root, std::string_view path,
-                                            RegView view = RegView::Native,
-                                            bool writable = false) = 0;
+  // Fails with NotFound when the key does not exist, AccessDenied when it
+  // may not be opened so. A key opened without `writable` may refuse Write
+  // and DeleteValue.
+  virtual Result<std::unique_ptr<RegistryKey>> Open(RootKey root, std::string_view path,
+                                                    RegView view = RegView::Native,
+                                                    bool writable = false) = 0;
   // Opens for writing, creating the key and its parents when missing.
-  virtual std::unique_ptr<RegistryKey> Create(RootKey root, std::string_view path,
-                                              RegView view = RegView::Native) = 0;
+  virtual Result<std::unique_ptr<RegistryKey>> Create(RootKey root, std::string_view path,
+                                                      RegView view = RegView::Native) = 0;
   // Deletes a key with everything below it.
-  virtual bool DeleteTree(RootKey root, std::string_view path,
-                          RegView view = RegView::Native) = 0;
+  virtual Status DeleteTree(RootKey root, std::string_view path,
+                            RegView view = RegView::Native) = 0;
 
   std::optional<std::string> ReadString(RootKey root, std::string_view path,
                                         std::string_view name, RegView view = RegView::Native);
   std::optional<std::uint32_t> ReadDword(RootKey root, std::string_view path,
                                          std::string_view name, RegView view = RegView::Native);
-  bool Write(RootKey root, std::string_view path, std::string_view name, const RegValue& value,
-             RegView view = RegView::Native);
-  bool DeleteValue(RootKey root, std::string_view path, std::string_view name,
-                   RegView view = RegView::Native);
+  Status Write(RootKey root, std::string_view path, std::string_view name,
+               const RegValue& value, RegView view = RegView::Native);
+  Status DeleteValue(RootKey root, std::string_view path, std::string_view name,
+                     RegView view = RegView::Native);
 };
 
 const char* RootKeyName(RootKey root);  // "HKEY_LOCAL_MACHINE" ...
+
+// "HKEY_CURRENT_USER\Software\x", for messages.
+std::string KeyName(RootKey root, std::string_view path);
 
 }  // namespace kv::platform

@@ -2,10 +2,16 @@
 
 #include <pugixml.hpp>
 
+#include "app/activity_log.h"
+#include "app/log_messages.h"
 #include "store/xml_text.h"
 #include "text/compare.h"
 
 namespace kv::store {
+
+using platform::ErrorKind;
+using platform::Status;
+
 namespace {
 
 // Defaults (escapes, CDATA, no comments or PIs) plus the whitespace-only text
@@ -114,47 +120,81 @@ XmlElement XmlDocument::Root() const {
 
 // Files
 
-bool SaveStore(app::DataFolder& folder, std::string_view file_name,
-               const std::function<void(XmlWriter&)>& build) {
+platform::Status SaveStore(app::DataFolder& folder, std::string_view file_name,
+                           const std::function<void(XmlWriter&)>& build) {
   platform::FileSystem& files = folder.machine().files;
   const std::string store = folder.GetDataFilePath(file_name);
   const std::string temp =
       folder.GetDataFilePath(std::string(file_name) + std::string(kBackupSuffix));
+  if (folder.IsHeld(file_name))
+    return Status::Error(ErrorKind::Other, "not replaced: could not be read in this run: " + store);
 
   // Finish an interrupted save first: its ".bak" may be the only copy of the
   // newest document, and creating the new ".bak" would truncate it.
-  if (!files.Exists(store) && files.Exists(temp) && !files.Move(temp, store, false)) return false;
+  if (!files.Exists(store) && files.Exists(temp))
+    if (Status moved = files.Move(temp, store, false); !moved) return moved;
 
-  std::unique_ptr<platform::WritableFile> file =
+  platform::Result<std::unique_ptr<platform::WritableFile>> file =
       files.OpenWrite(temp, platform::OpenMode::CreateAlways);
-  if (!file) return false;
+  if (!file) return file.status();
   XmlWriter writer;
   build(writer);
-  const bool written = file->Write(writer.str());
-  const bool closed = file->Close();
+  const Status written = file->Write(writer.str());
+  const Status closed = file->Close();
   if (!written || !closed) {
     // Keep the store file: it still holds the last complete document.
-    files.Delete(temp);
-    return false;
+    files.Delete(temp).IgnoreError();
+    return written ? closed : written;
   }
-  files.Delete(store);  // missing on the first save
+  files.Delete(store).IgnoreError();  // missing on the first save; Move reports the rest
   return files.Move(temp, store, false);
 }
 
-std::optional<XmlDocument> LoadStore(app::DataFolder& folder, std::string_view file_name) {
-  platform::FileSystem& files = folder.machine().files;
-  std::string path = folder.GetDataFilePath(file_name);
-  if (!files.Exists(path)) {
-    path = folder.GetDataFilePath(std::string(file_name) + std::string(kBackupSuffix));
-    if (!files.Exists(path)) return std::nullopt;
-  }
-  return LoadXmlFile(files, path);
+namespace {
+
+void Report(app::DataFolder& folder, const char* format, const std::string& a,
+            const std::string& b) {
+  if (app::ActivityLog* log = folder.log()) log->Write(format, a.c_str(), b.c_str());
 }
 
-std::optional<XmlDocument> LoadXmlFile(platform::FileSystem& files, std::string_view path) {
-  const std::optional<std::string> bytes = files.ReadAll(path);
-  if (!bytes) return std::nullopt;
-  return XmlDocument::Parse(*bytes);
+// Reads `path`. A file that does not parse is renamed aside (NotFound then,
+// so the caller goes on as if it were missing); one that cannot be read, or
+// not renamed, holds the store.
+platform::Result<XmlDocument> LoadDataFile(app::DataFolder& folder, std::string_view file_name,
+                                           const std::string& path) {
+  platform::FileSystem& files = folder.machine().files;
+  platform::Result<XmlDocument> doc = LoadXmlFile(files, path);
+  if (doc || doc.status().Is(ErrorKind::NotFound)) return doc;
+  if (doc.status().Is(ErrorKind::Corrupt)) {
+    const std::string aside = path + std::string(kBrokenSuffix);
+    if (files.Move(path, aside, /*replace=*/true)) {
+      Report(folder, msg::kDataFileBroken, path, aside);
+      return Status::Error(ErrorKind::NotFound, path);
+    }
+  }
+  folder.HoldFile(file_name);
+  Report(folder, msg::kDataFileNotRead, path, doc.status().ToString());
+  return doc;
+}
+
+}  // namespace
+
+platform::Result<XmlDocument> LoadStore(app::DataFolder& folder, std::string_view file_name) {
+  platform::Result<XmlDocument> doc =
+      LoadDataFile(folder, file_name, folder.GetDataFilePath(file_name));
+  if (!doc && doc.status().Is(ErrorKind::NotFound))
+    doc = LoadDataFile(folder, file_name,
+                       folder.GetDataFilePath(std::string(file_name) + std::string(kBackupSuffix)));
+  if (doc || doc.status().Is(ErrorKind::NotFound)) folder.ReleaseFile(file_name);
+  return doc;
+}
+
+platform::Result<XmlDocument> LoadXmlFile(platform::FileSystem& files, std::string_view path) {
+  platform::Result<std::string> bytes = files.ReadAll(path);
+  if (!bytes) return bytes.status();
+  auto doc = XmlDocument::Parse(*bytes);
+  if (!doc) return Status::Error(ErrorKind::Corrupt, "not an XML document: " + std::string(path));
+  return std::move(*doc);
 }
 
 void ReadFields(const XmlElement& container, std::span<const XmlField> fields) {

@@ -10,8 +10,11 @@
 // document. A ".bak" found without its store file is the newest document of an
 // interrupted save and is renamed into place before the next save starts.
 //
-// Loading: the store file, or its ".bak" when the store file is missing (not
-// when it is unreadable or broken), parsed with pugixml. Entities and
+// Loading: the store file, or its ".bak" when the store file is missing,
+// parsed with pugixml. A file that does not parse is renamed aside to
+// "<file>.broken" (the newest broken copy kept) and the ".bak" is tried in
+// its place; a file that exists but cannot be read now (in use, a read
+// error) is held: no save replaces it until a later load reads it. Entities and
 // character references are resolved; line ends and attribute whitespace are
 // kept as written (a value keeps its CR LF and tabs); the whitespace of a leaf
 // element is its value (" " reads back as " "), while whitespace between the
@@ -38,6 +41,7 @@ struct xml_node_struct;
 namespace kv::store {
 
 inline constexpr std::string_view kBackupSuffix = ".bak";
+inline constexpr std::string_view kBrokenSuffix = ".broken";
 
 class XmlChildren;
 
@@ -124,20 +128,22 @@ class XmlDocument {
 };
 
 // Saves the store `file_name` in the data folder through the ".bak" sequence,
-// with the document that `build` writes after the header. True when the
-// store file holds the new document; on false the previous document is still
-// what a load finds. Stores ignore the result (saves are silent); it is there
-// for tests and diagnostics.
-bool SaveStore(app::DataFolder& folder, std::string_view file_name,
-               const std::function<void(XmlWriter&)>& build);
+// with the document that `build` writes after the header. Success when the
+// store file holds the new document; on failure the previous document is
+// still what a load finds. A held file (see above) is not touched. Stores
+// ignore the result (saves are silent); it is there for tests and kvdiag.
+platform::Status SaveStore(app::DataFolder& folder, std::string_view file_name,
+                           const std::function<void(XmlWriter&)>& build);
 
-// Loads the store `file_name` from the data folder, falling back to its
-// ".bak" only when the store file does not exist. nullopt when neither exists
-// or the file found cannot be read or parsed: the store keeps its defaults.
-std::optional<XmlDocument> LoadStore(app::DataFolder& folder, std::string_view file_name);
+// Loads the store `file_name` from the data folder by the rules above. On
+// failure the store keeps its defaults; the status says why: NotFound when
+// there is no file, Corrupt when nothing parsed, otherwise the read failure.
+// Broken and unreadable files are reported to the data folder's log.
+platform::Result<XmlDocument> LoadStore(app::DataFolder& folder, std::string_view file_name);
 
-// Reads and parses one file at `path` (documents without the ".bak" rule).
-std::optional<XmlDocument> LoadXmlFile(platform::FileSystem& files, std::string_view path);
+// Reads and parses one file at `path` (documents without the ".bak" rule);
+// Corrupt when the bytes do not parse.
+platform::Result<XmlDocument> LoadXmlFile(platform::FileSystem& files, std::string_view path);
 
 // Where ReadFields stores a field's value; a function takes fields that need
 // their own parsing (versions, nested containers).

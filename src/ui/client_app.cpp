@@ -182,7 +182,7 @@ int ClientApp::ExitInstance() {
   if (frame_) frame_->tray().Delete();
   frame_.reset();
   // The log object lives until the process ends; this is its last flush.
-  log_.Flush();
+  log_.Flush().IgnoreError();  // nowhere left to report it
   return 0;
 }
 

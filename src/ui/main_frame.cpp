@@ -37,7 +37,7 @@ CMainFrame::CMainFrame(Services services) : s_(std::move(services)), view_(s_.se
     // The session ends without a message loop exit: keep the log's lines.
     if (ending) {
       tray_.Delete();
-      s_.log.Flush();
+      s_.log.Flush().IgnoreError();  // nowhere left to report it
     }
     return LRESULT{0};
   });

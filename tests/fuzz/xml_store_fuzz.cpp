@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static kv::app::DataFolder folder(machine.machine);
   static const std::string path = folder.GetDataFilePath("fuzz.xml");
   machine.files.AddFile(path, input);
-  const std::optional<XmlDocument> doc = LoadStore(folder, "fuzz.xml");
+  const auto doc = LoadStore(folder, "fuzz.xml");
   if (!doc) return 0;
   doc->Find("KV/SoftwareList");
   const std::vector<Read> reads = ReadAll(doc->Root());
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& a : r.attributes) w.Text(" ", "Attr", "", {{"Name", a}});
   }
   w.Close("", "KV");
-  const std::optional<XmlDocument> again = XmlDocument::Parse(w.str());
+  const auto again = XmlDocument::Parse(w.str());
   Check(again.has_value());
   auto it = again->Root().Children().begin();
   for (const Read& r : reads) {

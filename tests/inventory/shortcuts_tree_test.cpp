@@ -447,11 +447,13 @@ TEST_F(ShortcutsTreeTest, LoadingIncompleteAndOddElements) {
   EXPECT_EQ(Node("Top")->FileSize, 0u);
   EXPECT_EQ(Node("Top")->Binary->ProductName, "T");
 
-  // A broken store file is not replaced by its ".bak".
+  // A broken store file is kept aside; the ".bak" of an interrupted save
+  // takes its place.
   ShortcutsTree other{m.machine, data, progress};
   m.files.AddFile(kCache, "<?xml version=\"1.0\"?>\r\n<ShortcutsTree>\r\n <Folder Na");
   other.LoadCache();
-  EXPECT_TRUE(other.root().children.empty());
+  EXPECT_EQ(other.root().children.size(), 2u);
+  EXPECT_TRUE(m.files.Exists(std::string(kCache) + ".broken"));
 }
 
 }  // namespace

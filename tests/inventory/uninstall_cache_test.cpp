@@ -142,10 +142,11 @@ TEST(UninstallCache, LoadingFollowsTheStoreRules) {
   EXPECT_EQ(got[2].DisplayName, "derived");  // no merging on load
   EXPECT_EQ(got[2].AppFolder, "E:\\App\\");
 
-  // A present but broken file is not replaced by the .bak; a root in other
-  // letter case is not found.
+  // A present but broken file is kept aside and the .bak read instead; a
+  // root in other letter case is not found.
   w.m.files.WriteAll(w.Path("ukey.xml"), "<?xml version=\"1.0\"?>\r\n<UninstallKey><Record>");
-  EXPECT_TRUE(w.Reload().empty());
+  EXPECT_EQ(w.Reload().size(), 3u);
+  EXPECT_TRUE(w.m.files.Exists(w.Path("ukey.xml.broken")));
   w.m.files.WriteAll(w.Path("ukey.xml"),
                      "<uninstallkey><Record><Id>a</Id><DisplayName>A</DisplayName></Record>"
                      "</uninstallkey>");

@@ -111,5 +111,45 @@ TEST_F(FakeFileSystemTest, FoldersRemoveOnlyWhenEmpty) {
   EXPECT_TRUE(fs.RemoveFolder("C:\\x"));
 }
 
+// Each failure carries the kind that the Win32 adapter would report for the
+// same situation, so store and log code can be tested for every reason.
+TEST_F(FakeFileSystemTest, FailuresSayWhy) {
+  fs.AddFile("C:\\d\\f", "x");
+  EXPECT_TRUE(fs.ReadAll("C:\\d\\missing").status().Is(ErrorKind::NotFound));
+  EXPECT_TRUE(fs.OpenWrite("C:\\nowhere\\f", OpenMode::CreateAlways).status().Is(ErrorKind::NotFound));
+  EXPECT_TRUE(fs.OpenWrite("C:\\d\\f", OpenMode::CreateNew).status().Is(ErrorKind::AlreadyExists));
+  EXPECT_TRUE(fs.ReadAll("C:\\d").status().Is(ErrorKind::AccessDenied));
+  EXPECT_TRUE(fs.Delete("C:\\d\\missing").Is(ErrorKind::NotFound));
+  EXPECT_TRUE(fs.Move("C:\\d\\f", "C:\\d\\f", false).ok());  // onto itself
+  fs.AddFile("C:\\d\\g", "y");
+  EXPECT_TRUE(fs.Move("C:\\d\\f", "C:\\d\\g", false).Is(ErrorKind::AlreadyExists));
+  {
+    auto open = fs.OpenWrite("C:\\d\\f", OpenMode::Append);
+    ASSERT_TRUE(open);
+    const Status busy = fs.ReadAll("C:\\d\\f").status();
+    EXPECT_TRUE(busy.Is(ErrorKind::SharingViolation));
+    EXPECT_EQ(busy.ToString(), "in use by another program: C:\\d\\f");
+    EXPECT_TRUE(fs.Delete("C:\\d\\f").Is(ErrorKind::SharingViolation));
+    EXPECT_TRUE(fs.Move("C:\\d\\g", "C:\\d\\f", true).Is(ErrorKind::SharingViolation));
+    EXPECT_TRUE(open->Close());
+    EXPECT_FALSE(open->Close());  // twice is a failure, not a crash
+  }
+  fs.SetWriteLimit(2);
+  EXPECT_TRUE(fs.WriteAll("C:\\d\\f", "abc").Is(ErrorKind::DiskFull));
+  EXPECT_EQ(fs.ReadAll("C:\\d\\f"), "ab");
+  fs.SetWriteLimit(std::nullopt);
+
+  fs.SetFaults([](FileOp op, std::string_view) -> std::optional<ErrorKind> {
+    if (op == FileOp::Delete) return ErrorKind::AccessDenied;
+    return std::nullopt;
+  });
+  const Status denied = fs.Delete("C:\\d\\f");
+  EXPECT_TRUE(denied.Is(ErrorKind::AccessDenied));
+  EXPECT_NE(denied.message().find("C:\\d\\f"), std::string::npos);
+  EXPECT_TRUE(fs.Exists("C:\\d\\f"));
+  fs.SetFaultHook([](FileOp op, std::string_view) { return op == FileOp::Read; });
+  EXPECT_TRUE(fs.ReadAll("C:\\d\\f").status().Is(ErrorKind::Other));
+}
+
 }  // namespace
 }  // namespace kv::platform

@@ -38,11 +38,19 @@ TEST(FakeRegistry, ReadOnlyKeysRefuseWritesAndDeleteTreeRemovesChildren) {
   FakeRegistry reg;
   reg.Write(RootKey::CurrentUser, "A\\B\\C", "x", RegValue::Dword(1));
   auto ro = reg.Open(RootKey::CurrentUser, "A\\B");
-  EXPECT_FALSE(ro->Write("y", RegValue::Dword(2)));
+  const Status refused = ro->Write("y", RegValue::Dword(2));
+  EXPECT_TRUE(refused.Is(ErrorKind::AccessDenied));
+  EXPECT_EQ(refused.message(), "HKEY_CURRENT_USER\\A\\B");
   EXPECT_TRUE(reg.DeleteTree(RootKey::CurrentUser, "a\\b"));
-  EXPECT_EQ(reg.Open(RootKey::CurrentUser, "A\\B\\C"), nullptr);
+  const auto gone = reg.Open(RootKey::CurrentUser, "A\\B\\C");
+  EXPECT_EQ(gone, nullptr);
+  EXPECT_TRUE(gone.status().Is(ErrorKind::NotFound));
+  EXPECT_EQ(gone.status().message(), "HKEY_CURRENT_USER\\A\\B\\C");
   EXPECT_NE(reg.Open(RootKey::CurrentUser, "A"), nullptr);
-  EXPECT_FALSE(reg.DeleteTree(RootKey::CurrentUser, "A\\B"));
+  EXPECT_TRUE(reg.DeleteTree(RootKey::CurrentUser, "A\\B").Is(ErrorKind::NotFound));
+  reg.SetReadOnly(true);
+  EXPECT_TRUE(reg.Create(RootKey::CurrentUser, "New").status().Is(ErrorKind::AccessDenied));
+  EXPECT_TRUE(reg.DeleteTree(RootKey::CurrentUser, "A").Is(ErrorKind::AccessDenied));
 }
 
 std::string Utf16Le(const std::string& utf8) {

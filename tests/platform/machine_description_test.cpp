@@ -151,7 +151,8 @@ TEST(MachineDescription, RegistryIsCopiedWithPlaceholdersExpanded) {
             "\"C:\\Users\\user\\AppData\\Local\\Q\\u.exe\" /X{1-2}");
 
   to.registry.SetReadOnly(true);
-  EXPECT_EQ(CopyRegistryExpanded(from.registry, to.registry, to.shell), -1);
+  const Result<int> refused = CopyRegistryExpanded(from.registry, to.registry, to.shell);
+  EXPECT_TRUE(refused.status().Is(ErrorKind::AccessDenied)) << refused.status().ToString();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/activity_log.h"
 #include "platform/fake/fake_machine.h"
 #include "text/format.h"
 
@@ -49,10 +50,10 @@ struct World {
       for (const std::string& item : s.items) w.Text("  ", "Item", item);
       w.Close(" ", "Items");
       w.Close("", "KV");
-    });
+    }).ok();
   }
   std::optional<Snapshot> Load() {
-    const std::optional<XmlDocument> doc = LoadStore(folder, kStore);
+    const auto doc = LoadStore(folder, kStore);
     if (!doc) return std::nullopt;
     Snapshot s;
     if (auto g = doc->Find("KV/Generation")) s.generation = g->Text();
@@ -74,16 +75,85 @@ TEST(XmlStoreTest, BakIsReadOnlyWhenTheStoreIsMissing) {
   EXPECT_EQ(w.DataFiles(), Names{"softList.xml"});
   EXPECT_EQ(w.Load(), b);
 
-  // A truncated or unreadable store yields nothing, even beside a valid .bak.
+}
+
+// A store file that does not parse is kept aside as ".broken" (only the
+// newest), the log says so, and the ".bak" of an interrupted save, if any,
+// takes its place; a save then starts a new file without losing the old bytes.
+TEST(XmlStoreTest, ABrokenStoreIsKeptAsideBeforeItIsReplaced) {
+  World w;
+  app::ActivityLog log(w.m.machine);
+  log.Open("C:\\log.txt", false, "");
+  log.SetDisabled(false);
+  w.folder.SetLog(&log);
+  const Snapshot a = MakeSnapshot("a", 3), b = MakeSnapshot("b", 2);
+  ASSERT_TRUE(w.Save(a));
   const std::string good = *w.m.files.ReadAll(w.Path(kStore));
-  w.m.files.AddFile(w.Path(kBak), good);
+
   for (std::size_t cut : {good.size() - 9, good.size() / 2, kXmlHeader.size(), std::size_t{0}}) {
-    w.m.files.AddFile(w.Path(kStore), good.substr(0, cut));
-    EXPECT_FALSE(w.Load()) << cut;
+    const std::string broken = good.substr(0, cut);
+    w.m.files.AddFile(w.Path(kStore), broken);
+    const auto doc = LoadStore(w.folder, kStore);
+    EXPECT_TRUE(doc.status().Is(platform::ErrorKind::NotFound)) << doc.status().ToString();
+    EXPECT_EQ(w.m.files.ReadAll(w.Path("softList.xml.broken")), broken) << cut;
+    EXPECT_EQ(w.DataFiles(), (Names{"softList.xml.broken"})) << cut;
   }
-  w.m.files.AddFile(w.Path(kStore), good);
-  w.m.files.SetFaultHook([](FileOp op, std::string_view) { return op == FileOp::Read; });
+  EXPECT_NE(log.Buffered().find("softList.xml is not a readable document; it was kept as "),
+            std::string::npos)
+      << log.Buffered();
+
+  // Beside the complete .bak of an interrupted save, that document is loaded.
+  w.m.files.AddFile(w.Path(kStore), "<KV><Generation>");
+  w.m.files.AddFile(w.Path(kBak), good);
+  EXPECT_EQ(w.Load(), a);
+  ASSERT_TRUE(w.Save(b));
+  EXPECT_EQ(w.Load(), b);
+  EXPECT_EQ(w.DataFiles(), (Names{"softList.xml", "softList.xml.broken"}));
+  EXPECT_EQ(w.m.files.ReadAll(w.Path("softList.xml.broken")), "<KV><Generation>");
+}
+
+// A store file that is there but cannot be read now, or a broken one that
+// cannot be moved aside, is never replaced in that run: saves are refused
+// until a later load reads it.
+TEST(XmlStoreTest, AStoreThatCannotBeReadIsNotOverwritten) {
+  World w;
+  app::ActivityLog log(w.m.machine);
+  log.Open("C:\\log.txt", false, "");
+  log.SetDisabled(false);
+  w.folder.SetLog(&log);
+  const Snapshot a = MakeSnapshot("a", 3), b = MakeSnapshot("b", 2);
+  ASSERT_TRUE(w.Save(a));
+  const std::string good = *w.m.files.ReadAll(w.Path(kStore));
+
+  w.m.files.SetFaults([](FileOp op, std::string_view) -> std::optional<platform::ErrorKind> {
+    if (op == FileOp::Read) return platform::ErrorKind::SharingViolation;
+    return std::nullopt;
+  });
+  const auto doc = LoadStore(w.folder, kStore);
+  EXPECT_TRUE(doc.status().Is(platform::ErrorKind::SharingViolation));
+  EXPECT_NE(log.Buffered().find("could not be read (in use by another program: injected "),
+            std::string::npos)
+      << log.Buffered();
+  w.m.files.SetFaults(nullptr);
+  EXPECT_FALSE(w.Save(b));
+  EXPECT_FALSE(w.Save(b));  // still held: no load has read it yet
+  EXPECT_EQ(w.m.files.ReadAll(w.Path(kStore)), good);
+  EXPECT_EQ(w.DataFiles(), Names{"softList.xml"});
+  EXPECT_EQ(w.Load(), a);
+  ASSERT_TRUE(w.Save(b));
+  EXPECT_EQ(w.Load(), b);
+
+  // Broken, and the rename aside fails: held as well, the bytes kept.
+  w.m.files.AddFile(w.Path(kStore), "<KV>");
+  w.m.files.SetFaultHook([](FileOp op, std::string_view) { return op == FileOp::Move; });
+  EXPECT_TRUE(LoadStore(w.folder, kStore).status().Is(platform::ErrorKind::Corrupt));
+  w.m.files.SetFaultHook(nullptr);
+  EXPECT_FALSE(w.Save(a));
+  EXPECT_EQ(w.m.files.ReadAll(w.Path(kStore)), "<KV>");
+  // A missing file releases the hold too: there is nothing left to lose.
+  ASSERT_TRUE(w.m.files.Delete(w.Path(kStore)));
   EXPECT_FALSE(w.Load());
+  EXPECT_TRUE(w.Save(a));
 }
 
 // The save sequence with each of its file operations failing in turn, with a

@@ -63,7 +63,7 @@ TEST(XmlWriterTest, WrittenValuesReadBackUnchanged) {
   for (const auto& [v, _] : values) w.Text(" ", "Value", v, {{"Copy", v}});
   w.Close("", "KV");
 
-  const std::optional<XmlDocument> doc = XmlDocument::Parse(w.str());
+  const auto doc = XmlDocument::Parse(w.str());
   ASSERT_TRUE(doc);
   std::size_t i = 0;
   for (XmlElement e : doc->Root().Children()) {

@@ -17,15 +17,16 @@ class FakeWritableFile final : public WritableFile {
   ~FakeWritableFile() override {
     if (!closed_) fs_.Release(key_);
   }
-  bool Write(std::string_view data) override {
-    if (closed_ || fs_.Fails(FileOp::Write, path_)) return false;
-    return fs_.AppendData(key_, data);
+  Status Write(std::string_view data) override {
+    if (closed_) return Status::Error(ErrorKind::Other, "write after close: " + path_);
+    if (Status fault = fs_.Fault(FileOp::Write, path_); !fault) return fault;
+    return fs_.AppendData(key_, path_, data);
   }
-  bool Close() override {
-    if (closed_) return false;
+  Status Close() override {
+    if (closed_) return Status::Error(ErrorKind::Other, "closed twice: " + path_);
     closed_ = true;
     fs_.Release(key_);
-    return !fs_.Fails(FileOp::Close, path_);
+    return fs_.Fault(FileOp::Close, path_);
   }
 
  private:
@@ -83,14 +84,25 @@ std::string FakeFileSystem::Normalize(std::string_view path) const {
   return out;
 }
 
-bool FakeFileSystem::Fails(FileOp op, std::string_view path) {
-  std::function<bool(FileOp, std::string_view)> hook;
+Status FakeFileSystem::Fault(FileOp op, std::string_view path) {
+  FaultHook hook;
   {
     std::lock_guard lock(mutex_);
     hook = hook_;
   }
-  return hook && hook(op, path);
+  if (!hook) return {};
+  if (std::optional<ErrorKind> kind = hook(op, path))
+    return Status::Error(*kind, "injected failure: " + std::string(path));
+  return {};
 }
+
+namespace {
+
+Status Failed(ErrorKind kind, std::string_view path) {
+  return Status::Error(kind, std::string(path));
+}
+
+}  // namespace
 
 bool FakeFileSystem::ParentExists(const std::string& normalized) const {
   const std::size_t cut = normalized.rfind('\\');
@@ -118,25 +130,30 @@ void FakeFileSystem::AddParents(const std::string& normalized) {
   entries_[Key(parent)] = e;
 }
 
-std::optional<std::string> FakeFileSystem::ReadAll(std::string_view path) {
-  if (Fails(FileOp::Read, path)) return std::nullopt;
+Result<std::string> FakeFileSystem::ReadAll(std::string_view path) {
+  if (Status fault = Fault(FileOp::Read, path); !fault) return fault;
   std::lock_guard lock(mutex_);
   const std::string key = Key(Normalize(path));
   auto it = entries_.find(key);
-  if (it == entries_.end() || it->second.directory || open_.count(key)) return std::nullopt;
+  if (it == entries_.end()) return Failed(ErrorKind::NotFound, path);
+  if (it->second.directory) return Failed(ErrorKind::AccessDenied, path);
+  if (open_.count(key)) return Failed(ErrorKind::SharingViolation, path);
   return it->second.data;
 }
 
-std::unique_ptr<WritableFile> FakeFileSystem::OpenWrite(std::string_view path, OpenMode mode) {
-  if (Fails(FileOp::Create, path)) return nullptr;
+Result<std::unique_ptr<WritableFile>> FakeFileSystem::OpenWrite(std::string_view path,
+                                                                OpenMode mode) {
+  if (Status fault = Fault(FileOp::Create, path); !fault) return fault;
   std::lock_guard lock(mutex_);
   const std::string norm = Normalize(path);
   const std::string key = Key(norm);
-  if (open_.count(key) || !ParentExists(norm)) return nullptr;
+  if (open_.count(key)) return Failed(ErrorKind::SharingViolation, path);
+  if (!ParentExists(norm)) return Failed(ErrorKind::NotFound, path);
   auto it = entries_.find(key);
   if (it != entries_.end()) {
-    if (it->second.directory || it->second.info.read_only) return nullptr;
-    if (mode == OpenMode::CreateNew) return nullptr;
+    if (it->second.directory || it->second.info.read_only)
+      return Failed(ErrorKind::AccessDenied, path);
+    if (mode == OpenMode::CreateNew) return Failed(ErrorKind::AlreadyExists, path);
     if (mode == OpenMode::CreateAlways) {
       it->second.data.clear();
       it->second.info.size = 0;
@@ -149,13 +166,14 @@ std::unique_ptr<WritableFile> FakeFileSystem::OpenWrite(std::string_view path, O
     entries_[key] = e;
   }
   open_.insert(key);
-  return std::make_unique<FakeWritableFile>(*this, key, norm);
+  return std::unique_ptr<WritableFile>(std::make_unique<FakeWritableFile>(*this, key, norm));
 }
 
-bool FakeFileSystem::AppendData(const std::string& key, std::string_view data) {
+Status FakeFileSystem::AppendData(const std::string& key, std::string_view path,
+                                  std::string_view data) {
   std::lock_guard lock(mutex_);
   auto it = entries_.find(key);
-  if (it == entries_.end()) return false;
+  if (it == entries_.end()) return Failed(ErrorKind::NotFound, path);
   bool complete = true;
   if (write_budget_) {
     if (data.size() > *write_budget_) {
@@ -167,7 +185,8 @@ bool FakeFileSystem::AppendData(const std::string& key, std::string_view data) {
   it->second.data.append(data);
   it->second.info.size = it->second.data.size();
   it->second.info.last_write = clock_.NowUtc();
-  return complete;
+  if (!complete) return Failed(ErrorKind::DiskFull, path);
+  return {};
 }
 
 void FakeFileSystem::Release(const std::string& key) {
@@ -175,55 +194,64 @@ void FakeFileSystem::Release(const std::string& key) {
   open_.erase(key);
 }
 
-bool FakeFileSystem::Delete(std::string_view path) {
-  if (Fails(FileOp::Delete, path)) return false;
+Status FakeFileSystem::Delete(std::string_view path) {
+  if (Status fault = Fault(FileOp::Delete, path); !fault) return fault;
   std::lock_guard lock(mutex_);
   const std::string key = Key(Normalize(path));
   auto it = entries_.find(key);
-  if (it == entries_.end() || it->second.directory || open_.count(key) ||
-      it->second.info.read_only)
-    return false;
+  if (it == entries_.end()) return Failed(ErrorKind::NotFound, path);
+  if (it->second.directory || it->second.info.read_only)
+    return Failed(ErrorKind::AccessDenied, path);
+  if (open_.count(key)) return Failed(ErrorKind::SharingViolation, path);
   entries_.erase(it);
-  return true;
+  return {};
 }
 
-bool FakeFileSystem::Move(std::string_view from, std::string_view to, bool replace) {
-  if (Fails(FileOp::Move, from)) return false;
+Status FakeFileSystem::Move(std::string_view from, std::string_view to, bool replace) {
+  if (Status fault = Fault(FileOp::Move, from); !fault) return fault;
   std::lock_guard lock(mutex_);
   const std::string src = Key(Normalize(from));
   const std::string dst_norm = Normalize(to);
   const std::string dst = Key(dst_norm);
   auto it = entries_.find(src);
-  if (it == entries_.end() || it->second.directory || open_.count(src) || open_.count(dst))
-    return false;
-  if (!ParentExists(dst_norm)) return false;
+  if (it == entries_.end()) return Failed(ErrorKind::NotFound, from);
+  if (it->second.directory) return Failed(ErrorKind::AccessDenied, from);
+  if (open_.count(src)) return Failed(ErrorKind::SharingViolation, from);
+  if (open_.count(dst)) return Failed(ErrorKind::SharingViolation, to);
+  if (!ParentExists(dst_norm)) return Failed(ErrorKind::NotFound, to);
   auto existing = entries_.find(dst);
   if (existing != entries_.end() && src != dst) {
-    if (!replace || existing->second.directory) return false;
+    if (!replace) return Failed(ErrorKind::AlreadyExists, to);
+    if (existing->second.directory) return Failed(ErrorKind::AccessDenied, to);
   }
   Entry e = std::move(it->second);
   entries_.erase(it);
   e.path = dst_norm;
   entries_[dst] = std::move(e);
-  return true;
+  return {};
 }
 
-bool FakeFileSystem::Copy(std::string_view from, std::string_view to, bool fail_if_exists) {
-  if (Fails(FileOp::Copy, from)) return false;
+Status FakeFileSystem::Copy(std::string_view from, std::string_view to, bool fail_if_exists) {
+  if (Status fault = Fault(FileOp::Copy, from); !fault) return fault;
   std::lock_guard lock(mutex_);
   const std::string src = Key(Normalize(from));
   const std::string dst_norm = Normalize(to);
   const std::string dst = Key(dst_norm);
   auto it = entries_.find(src);
-  if (it == entries_.end() || it->second.directory || open_.count(src) || open_.count(dst))
-    return false;
-  if (!ParentExists(dst_norm)) return false;
+  if (it == entries_.end()) return Failed(ErrorKind::NotFound, from);
+  if (it->second.directory) return Failed(ErrorKind::AccessDenied, from);
+  if (open_.count(src)) return Failed(ErrorKind::SharingViolation, from);
+  if (open_.count(dst)) return Failed(ErrorKind::SharingViolation, to);
+  if (!ParentExists(dst_norm)) return Failed(ErrorKind::NotFound, to);
   auto existing = entries_.find(dst);
-  if (existing != entries_.end() && (fail_if_exists || existing->second.directory)) return false;
+  if (existing != entries_.end()) {
+    if (fail_if_exists) return Failed(ErrorKind::AlreadyExists, to);
+    if (existing->second.directory) return Failed(ErrorKind::AccessDenied, to);
+  }
   Entry e = it->second;
   e.path = dst_norm;
   entries_[dst] = std::move(e);
-  return true;
+  return {};
 }
 
 std::optional<FileInfo> FakeFileSystem::GetInfo(std::string_view path) {
@@ -240,7 +268,7 @@ std::optional<FileInfo> FakeFileSystem::GetInfo(std::string_view path) {
 }
 
 CreateDirResult FakeFileSystem::MakeDirectory(std::string_view path) {
-  if (Fails(FileOp::CreateDir, path)) return CreateDirResult::Failed;
+  if (!Fault(FileOp::CreateDir, path)) return CreateDirResult::Failed;
   std::lock_guard lock(mutex_);
   const std::string norm = Normalize(path);
   if (norm.size() == 3 && norm[1] == ':') return CreateDirResult::AlreadyExists;
@@ -256,22 +284,24 @@ CreateDirResult FakeFileSystem::MakeDirectory(std::string_view path) {
   return CreateDirResult::Created;
 }
 
-bool FakeFileSystem::RemoveFolder(std::string_view path) {
-  if (Fails(FileOp::Delete, path)) return false;
+Status FakeFileSystem::RemoveFolder(std::string_view path) {
+  if (Status fault = Fault(FileOp::Delete, path); !fault) return fault;
   std::lock_guard lock(mutex_);
   const std::string key = Key(Normalize(path));
   auto it = entries_.find(key);
-  if (it == entries_.end() || !it->second.directory) return false;
+  if (it == entries_.end()) return Failed(ErrorKind::NotFound, path);
+  if (!it->second.directory) return Failed(ErrorKind::Other, "not a folder: " + std::string(path));
   auto child = entries_.lower_bound(key + "\\");
-  if (child != entries_.end() && child->first.rfind(key + "\\", 0) == 0) return false;  // not empty
+  if (child != entries_.end() && child->first.rfind(key + "\\", 0) == 0)
+    return Failed(ErrorKind::Other, "folder not empty: " + std::string(path));
   entries_.erase(it);
-  return true;
+  return {};
 }
 
 std::vector<FolderEntry> FakeFileSystem::ListFolder(std::string_view folder,
                                                     std::string_view pattern) {
   std::vector<FolderEntry> out;
-  if (Fails(FileOp::List, folder)) return out;
+  if (!Fault(FileOp::List, folder)) return out;
   std::lock_guard lock(mutex_);
   std::string prefix = Key(Normalize(folder));
   if (prefix.back() != '\\') prefix += '\\';
@@ -314,7 +344,7 @@ std::optional<std::string> FakeFileSystem::CreateTempFile(std::string_view folde
     std::string path = base + std::string(prefix.substr(0, 3)) + text::Format("%X.tmp", n & 0xFFFF);
     auto f = OpenWrite(path, OpenMode::CreateNew);
     if (f) {
-      f->Close();
+      if (!f->Close()) return std::nullopt;
       return path;
     }
     if (!IsDirectory(folder)) return std::nullopt;
@@ -365,6 +395,14 @@ void FakeFileSystem::SetTempFolder(std::string_view path) {
 }
 
 void FakeFileSystem::SetFaultHook(std::function<bool(FileOp, std::string_view)> hook) {
+  if (!hook) return SetFaults(nullptr);
+  SetFaults([hook = std::move(hook)](FileOp op, std::string_view path) -> std::optional<ErrorKind> {
+    if (hook(op, path)) return ErrorKind::Other;
+    return std::nullopt;
+  });
+}
+
+void FakeFileSystem::SetFaults(FaultHook hook) {
   std::lock_guard lock(mutex_);
   hook_ = std::move(hook);
 }

@@ -20,14 +20,14 @@ class FakeFileSystem final : public FileSystem {
  public:
   explicit FakeFileSystem(Clock& clock);
 
-  std::optional<std::string> ReadAll(std::string_view path) override;
-  std::unique_ptr<WritableFile> OpenWrite(std::string_view path, OpenMode mode) override;
-  bool Delete(std::string_view path) override;
-  bool Move(std::string_view from, std::string_view to, bool replace) override;
-  bool Copy(std::string_view from, std::string_view to, bool fail_if_exists) override;
+  Result<std::string> ReadAll(std::string_view path) override;
+  Result<std::unique_ptr<WritableFile>> OpenWrite(std::string_view path, OpenMode mode) override;
+  Status Delete(std::string_view path) override;
+  Status Move(std::string_view from, std::string_view to, bool replace) override;
+  Status Copy(std::string_view from, std::string_view to, bool fail_if_exists) override;
   std::optional<FileInfo> GetInfo(std::string_view path) override;
   CreateDirResult MakeDirectory(std::string_view path) override;
-  bool RemoveFolder(std::string_view path) override;
+  Status RemoveFolder(std::string_view path) override;
   std::vector<FolderEntry> ListFolder(std::string_view folder,
                                       std::string_view pattern = "*") override;
   std::string LongPath(std::string_view path) override;
@@ -45,8 +45,11 @@ class FakeFileSystem final : public FileSystem {
   void SetTempFolder(std::string_view path);
 
   // Fault injection: the hook is asked before every operation and fails it
-  // by returning true. Writes may also stop after a byte budget.
+  // by returning true (a failure of kind Other), or by returning the kind of
+  // failure (SetFaults). Writes may also stop after a byte budget (DiskFull).
+  using FaultHook = std::function<std::optional<ErrorKind>(FileOp, std::string_view path)>;
   void SetFaultHook(std::function<bool(FileOp, std::string_view path)> hook);
+  void SetFaults(FaultHook hook);
   void SetWriteLimit(std::optional<std::size_t> bytes);
 
   // Normalised absolute form: backslashes, no "." or "..", no trailing separator.
@@ -62,11 +65,12 @@ class FakeFileSystem final : public FileSystem {
     FileInfo info;
   };
   static std::string Key(std::string_view normalized);
-  bool Fails(FileOp op, std::string_view path);
+  // The injected failure of `op`, or success.
+  Status Fault(FileOp op, std::string_view path);
   bool ParentExists(const std::string& normalized) const;
   void AddParents(const std::string& normalized);
   // Called by open files.
-  bool AppendData(const std::string& key, std::string_view data);
+  Status AppendData(const std::string& key, std::string_view path, std::string_view data);
   void Release(const std::string& key);
 
   Clock& clock_;
@@ -75,7 +79,7 @@ class FakeFileSystem final : public FileSystem {
   std::set<std::string> open_;            // keys of files open for writing
   std::string cwd_ = "C:\\";
   std::string temp_ = "C:\\Users\\user\\AppData\\Local\\Temp\\";
-  std::function<bool(FileOp, std::string_view)> hook_;
+  FaultHook hook_;
   std::optional<std::size_t> write_budget_;
   unsigned temp_counter_ = 0;
 };

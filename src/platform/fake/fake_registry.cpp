@@ -19,8 +19,9 @@ std::vector<std::string_view> SplitPath(std::string_view path) {
 
 class FakeKey final : public RegistryKey {
  public:
-  FakeKey(FakeRegistry& reg, std::shared_ptr<FakeRegistry::Node> node, bool writable)
-      : reg_(reg), node_(std::move(node)), writable_(writable) {}
+  FakeKey(FakeRegistry& reg, std::shared_ptr<FakeRegistry::Node> node, bool writable,
+          std::string name)
+      : reg_(reg), node_(std::move(node)), writable_(writable), name_(std::move(name)) {}
 
   std::vector<std::string> SubKeyNames() override {
     std::lock_guard lock(reg_.mutex());
@@ -42,33 +43,37 @@ class FakeKey final : public RegistryKey {
     return std::nullopt;
   }
 
-  bool Write(std::string_view name, const RegValue& value) override {
+  Status Write(std::string_view name, const RegValue& value) override {
     std::lock_guard lock(reg_.mutex());
-    if (!writable_ || reg_.read_only()) return false;
+    if (!writable_ || reg_.read_only()) return Denied();
     for (auto& v : node_->values)
       if (text::EqualsNoCase(v.name, name)) {
         v.value = value;
-        return true;
+        return {};
       }
     node_->values.push_back({std::string(name), value});
-    return true;
+    return {};
   }
 
-  bool DeleteValue(std::string_view name) override {
+  Status DeleteValue(std::string_view name) override {
     std::lock_guard lock(reg_.mutex());
-    if (!writable_ || reg_.read_only()) return false;
+    if (!writable_ || reg_.read_only()) return Denied();
     auto& vals = node_->values;
     auto it = std::find_if(vals.begin(), vals.end(),
                            [&](const NamedValue& v) { return text::EqualsNoCase(v.name, name); });
-    if (it == vals.end()) return false;
+    if (it == vals.end())
+      return Status::Error(ErrorKind::NotFound, name_ + " value " + std::string(name));
     vals.erase(it);
-    return true;
+    return {};
   }
 
  private:
+  Status Denied() const { return Status::Error(ErrorKind::AccessDenied, name_); }
+
   FakeRegistry& reg_;
   std::shared_ptr<FakeRegistry::Node> node_;
   bool writable_;
+  std::string name_;
 };
 
 }  // namespace
@@ -109,31 +114,34 @@ std::shared_ptr<FakeRegistry::Node> FakeRegistry::Find(RootKey root, std::string
   return node;
 }
 
-std::unique_ptr<RegistryKey> FakeRegistry::Open(RootKey root, std::string_view path,
-                                                RegView view, bool writable) {
+Result<std::unique_ptr<RegistryKey>> FakeRegistry::Open(RootKey root, std::string_view path,
+                                                        RegView view, bool writable) {
   std::lock_guard lock(mutex_);
   auto node = Find(root, path, view, false);
-  if (!node) return nullptr;
-  return std::make_unique<FakeKey>(*this, std::move(node), writable);
+  if (!node) return Status::Error(ErrorKind::NotFound, KeyName(root, path));
+  return std::unique_ptr<RegistryKey>(
+      std::make_unique<FakeKey>(*this, std::move(node), writable, KeyName(root, path)));
 }
 
-std::unique_ptr<RegistryKey> FakeRegistry::Create(RootKey root, std::string_view path,
-                                                  RegView view) {
+Result<std::unique_ptr<RegistryKey>> FakeRegistry::Create(RootKey root, std::string_view path,
+                                                          RegView view) {
   std::lock_guard lock(mutex_);
-  if (read_only_) return nullptr;
-  return std::make_unique<FakeKey>(*this, Find(root, path, view, true), true);
+  if (read_only_) return Status::Error(ErrorKind::AccessDenied, KeyName(root, path));
+  return std::unique_ptr<RegistryKey>(
+      std::make_unique<FakeKey>(*this, Find(root, path, view, true), true, KeyName(root, path)));
 }
 
-bool FakeRegistry::DeleteTree(RootKey root, std::string_view path, RegView view) {
+Status FakeRegistry::DeleteTree(RootKey root, std::string_view path, RegView view) {
   std::lock_guard lock(mutex_);
-  if (read_only_) return false;
+  if (read_only_) return Status::Error(ErrorKind::AccessDenied, KeyName(root, path));
   const std::string viewed = ViewPath(root, path, view);
   const std::size_t cut = viewed.rfind('\\');
   const std::string parent = cut == std::string::npos ? "" : viewed.substr(0, cut);
   const std::string leaf = cut == std::string::npos ? viewed : viewed.substr(cut + 1);
-  if (leaf.empty()) return false;
-  auto node = Find(root, parent, RegView::Native, false);
-  return node && node->children.erase(leaf) > 0;
+  auto node = leaf.empty() ? nullptr : Find(root, parent, RegView::Native, false);
+  if (!node || node->children.erase(leaf) == 0)
+    return Status::Error(ErrorKind::NotFound, KeyName(root, path));
+  return {};
 }
 
 }  // namespace kv::platform

@@ -24,12 +24,13 @@ class FakeRegistry final : public Registry {
 
   FakeRegistry();
 
-  std::unique_ptr<RegistryKey> Open(RootKey root, std::string_view path,
-                                    RegView view = RegView::Native, bool writable = false) override;
-  std::unique_ptr<RegistryKey> Create(RootKey root, std::string_view path,
-                                      RegView view = RegView::Native) override;
-  bool DeleteTree(RootKey root, std::string_view path,
-                  RegView view = RegView::Native) override;
+  Result<std::unique_ptr<RegistryKey>> Open(RootKey root, std::string_view path,
+                                            RegView view = RegView::Native,
+                                            bool writable = false) override;
+  Result<std::unique_ptr<RegistryKey>> Create(RootKey root, std::string_view path,
+                                              RegView view = RegView::Native) override;
+  Status DeleteTree(RootKey root, std::string_view path,
+                    RegView view = RegView::Native) override;
 
   // When set, every write, create and delete fails (a locked-down profile).
   void SetReadOnly(bool read_only) { read_only_ = read_only; }

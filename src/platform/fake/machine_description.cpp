@@ -298,7 +298,7 @@ void ApplyToFakeMachine(const MachineDescription& d, FakeFileSystem& files, Fake
   }
 }
 
-int CopyRegistryExpanded(Registry& from, Registry& to, Shell& shell) {
+Result<int> CopyRegistryExpanded(Registry& from, Registry& to, Shell& shell) {
   int written = 0;
   for (RootKey root : {RootKey::LocalMachine, RootKey::CurrentUser, RootKey::ClassesRoot}) {
     // Iterative: an export may nest keys deeper than the stack allows.
@@ -306,17 +306,20 @@ int CopyRegistryExpanded(Registry& from, Registry& to, Shell& shell) {
     while (!pending.empty()) {
       const std::string path = std::move(pending.back());
       pending.pop_back();
-      auto src = from.Open(root, path);
-      if (!src) continue;
-      const std::vector<NamedValue> values = src->Values();
-      const std::vector<std::string> subkeys = src->SubKeyNames();
-      src.reset();
+      std::vector<NamedValue> values;
+      std::vector<std::string> subkeys;
+      {
+        auto src = from.Open(root, path);
+        if (!src) continue;
+        values = src->Values();
+        subkeys = src->SubKeyNames();
+      }
       if (!path.empty()) {
         auto dst = to.Create(root, path);
-        if (!dst) return -1;
+        if (!dst) return dst.status();
         for (NamedValue v : values) {
           if (v.value.IsText()) v.value.text = ExpandFolderPlaceholders(v.value.text, shell);
-          if (!dst->Write(v.name, v.value)) return -1;
+          if (Status wrote = dst->Write(v.name, v.value); !wrote) return wrote;
           ++written;
         }
       }

@@ -77,7 +77,8 @@ void ApplyToFakeMachine(const MachineDescription& description, FakeFileSystem& f
 
 // Copies every key and value below HKLM, HKCU and HKCR of `from` into `to`,
 // string values with their placeholders expanded; `from` may be `to`.
-// Returns the number of values written, or -1 when a key cannot be created.
-int CopyRegistryExpanded(Registry& from, Registry& to, Shell& shell);
+// Returns the number of values written, or the first key or value that
+// could not be written and why.
+Result<int> CopyRegistryExpanded(Registry& from, Registry& to, Shell& shell);
 
 }  // namespace kv::platform

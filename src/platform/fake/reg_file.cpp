@@ -161,11 +161,12 @@ RegFileResult LoadRegFile(FakeRegistry& registry, std::string_view content) {
       skipping = !root;
       if (!root) continue;
       if (remove) {
-        registry.DeleteTree(*root, path);
+        registry.DeleteTree(*root, path).IgnoreError();  // absent already is fine
         continue;
       }
-      key = registry.Create(*root, path);
-      if (!key) return fail(number, "cannot create key");
+      auto created = registry.Create(*root, path);
+      if (!created) return fail(number, "cannot create key: " + created.status().ToString());
+      key = std::move(created).value();
       ++result.keys;
       continue;
     }
@@ -189,7 +190,7 @@ RegFileResult LoadRegFile(FakeRegistry& registry, std::string_view content) {
 
     RegValue value;
     if (data == "-") {
-      key->DeleteValue(name);
+      key->DeleteValue(name).IgnoreError();  // absent already is fine
       continue;
     } else if (!data.empty() && data[0] == '"') {
       std::size_t p = 0;
@@ -232,7 +233,8 @@ RegFileResult LoadRegFile(FakeRegistry& registry, std::string_view content) {
     } else {
       return fail(number, "unknown value type");
     }
-    key->Write(name, value);
+    if (platform::Status wrote = key->Write(name, value); !wrote)
+      return fail(number, "cannot write value: " + wrote.ToString());
     ++result.values;
   }
   if (!header) return fail(1, "empty file");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/win32/error_win.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_adapters.h"
 
@@ -26,39 +27,43 @@ FileInfo ToInfo(DWORD attrs, DWORD size_high, DWORD size_low, const FILETIME& wr
 
 class Win32WritableFile final : public WritableFile {
  public:
-  explicit Win32WritableFile(HANDLE h) : h_(h) {}
+  Win32WritableFile(HANDLE h, std::string path) : h_(h), path_(std::move(path)) {}
   ~Win32WritableFile() override {
     if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
   }
-  bool Write(std::string_view data) override {
+  Status Write(std::string_view data) override {
     while (!data.empty()) {
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
       DWORD written = 0;
-      if (!WriteFile(h_, data.data(), chunk, &written, nullptr) || written == 0) return false;
+      if (!WriteFile(h_, data.data(), chunk, &written, nullptr)) return LastErrorStatus(path_);
+      // A write that takes nothing without an error: the disk is full.
+      if (written == 0) return ErrorStatus(ERROR_DISK_FULL, path_);
       data.remove_prefix(written);
     }
-    return true;
+    return {};
   }
-  bool Close() override {
-    if (h_ == INVALID_HANDLE_VALUE) return false;
+  Status Close() override {
+    if (h_ == INVALID_HANDLE_VALUE) return Status::Error(ErrorKind::Other, "closed twice: " + path_);
     // Stores delete their previous file right after this close: the new data
     // must be on the disk first, not only in the cache.
-    const BOOL flushed = FlushFileBuffers(h_);
-    const BOOL ok = CloseHandle(h_) && flushed;
+    Status result;
+    if (!FlushFileBuffers(h_)) result = LastErrorStatus(path_);
+    if (!CloseHandle(h_) && result.ok()) result = LastErrorStatus(path_);
     h_ = INVALID_HANDLE_VALUE;
-    return ok != FALSE;
+    return result;
   }
 
  private:
   HANDLE h_;
+  std::string path_;
 };
 
 }  // namespace
 
-std::optional<std::string> Win32FileSystem::ReadAll(std::string_view path) {
+Result<std::string> Win32FileSystem::ReadAll(std::string_view path) {
   HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  if (h == INVALID_HANDLE_VALUE) return LastErrorStatus(path);
   std::string out;
   LARGE_INTEGER size{};
   if (GetFileSizeEx(h, &size) && size.QuadPart > 0) out.reserve(static_cast<std::size_t>(size.QuadPart));
@@ -66,8 +71,9 @@ std::optional<std::string> Win32FileSystem::ReadAll(std::string_view path) {
   for (;;) {
     DWORD got = 0;
     if (!::ReadFile(h, buf, sizeof buf, &got, nullptr)) {
+      Status error = LastErrorStatus(path);
       CloseHandle(h);
-      return std::nullopt;
+      return error;
     }
     if (got == 0) break;
     out.append(buf, got);
@@ -76,28 +82,32 @@ std::optional<std::string> Win32FileSystem::ReadAll(std::string_view path) {
   return out;
 }
 
-std::unique_ptr<WritableFile> Win32FileSystem::OpenWrite(std::string_view path, OpenMode mode) {
+Result<std::unique_ptr<WritableFile>> Win32FileSystem::OpenWrite(std::string_view path,
+                                                                 OpenMode mode) {
   const DWORD disposition = mode == OpenMode::CreateAlways ? CREATE_ALWAYS
                             : mode == OpenMode::CreateNew  ? CREATE_NEW
                                                            : OPEN_ALWAYS;
   HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (h == INVALID_HANDLE_VALUE) return LastErrorStatus(path);
   if (mode == OpenMode::Append) SetFilePointer(h, 0, nullptr, FILE_END);
-  return std::make_unique<Win32WritableFile>(h);
+  return std::unique_ptr<WritableFile>(std::make_unique<Win32WritableFile>(h, std::string(path)));
 }
 
-bool Win32FileSystem::Delete(std::string_view path) {
-  return DeleteFileW(Widen(path).c_str()) != FALSE;
+Status Win32FileSystem::Delete(std::string_view path) {
+  if (DeleteFileW(Widen(path).c_str())) return {};
+  return LastErrorStatus(path);
 }
 
-bool Win32FileSystem::Move(std::string_view from, std::string_view to, bool replace) {
-  return MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
-                     replace ? MOVEFILE_REPLACE_EXISTING : 0) != FALSE;
+Status Win32FileSystem::Move(std::string_view from, std::string_view to, bool replace) {
+  if (MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0))
+    return {};
+  return LastErrorStatus(std::string(from) + " -> " + std::string(to));
 }
 
-bool Win32FileSystem::Copy(std::string_view from, std::string_view to, bool fail_if_exists) {
-  return CopyFileW(Widen(from).c_str(), Widen(to).c_str(), fail_if_exists) != FALSE;
+Status Win32FileSystem::Copy(std::string_view from, std::string_view to, bool fail_if_exists) {
+  if (CopyFileW(Widen(from).c_str(), Widen(to).c_str(), fail_if_exists)) return {};
+  return LastErrorStatus(std::string(from) + " -> " + std::string(to));
 }
 
 std::optional<FileInfo> Win32FileSystem::GetInfo(std::string_view path) {
@@ -115,8 +125,9 @@ CreateDirResult Win32FileSystem::MakeDirectory(std::string_view path) {
   }
 }
 
-bool Win32FileSystem::RemoveFolder(std::string_view path) {
-  return RemoveDirectoryW(Widen(path).c_str()) != FALSE;
+Status Win32FileSystem::RemoveFolder(std::string_view path) {
+  if (RemoveDirectoryW(Widen(path).c_str())) return {};
+  return LastErrorStatus(path);
 }
 
 std::vector<FolderEntry> Win32FileSystem::ListFolder(std::string_view folder,

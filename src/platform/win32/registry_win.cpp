@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/win32/error_win.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_adapters.h"
 
@@ -56,7 +57,7 @@ RegValue Decode(DWORD type, const std::vector<BYTE>& data, DWORD size) {
 
 class Win32Key final : public RegistryKey {
  public:
-  explicit Win32Key(HKEY key) : key_(key) {}
+  Win32Key(HKEY key, std::string name) : key_(key), name_(std::move(name)) {}
   ~Win32Key() override { RegCloseKey(key_); }
 
   std::vector<std::string> SubKeyNames() override {
@@ -111,7 +112,7 @@ class Win32Key final : public RegistryKey {
     return std::nullopt;
   }
 
-  bool Write(std::string_view name, const RegValue& value) override {
+  Status Write(std::string_view name, const RegValue& value) override {
     const std::wstring wname = Widen(name);
     LONG rc = ERROR_INVALID_PARAMETER;
     switch (value.type) {
@@ -144,47 +145,51 @@ class Win32Key final : public RegistryKey {
       case RegType::None:
         break;
     }
-    return rc == ERROR_SUCCESS;
+    if (rc == ERROR_SUCCESS) return {};
+    return ErrorStatus(static_cast<DWORD>(rc), name_ + " value " + std::string(name));
   }
 
-  bool DeleteValue(std::string_view name) override {
-    return RegDeleteValueW(key_, Widen(name).c_str()) == ERROR_SUCCESS;
+  Status DeleteValue(std::string_view name) override {
+    const LONG rc = RegDeleteValueW(key_, Widen(name).c_str());
+    if (rc == ERROR_SUCCESS) return {};
+    return ErrorStatus(static_cast<DWORD>(rc), name_ + " value " + std::string(name));
   }
 
  private:
   HKEY key_;
+  std::string name_;  // for messages
 };
 
 }  // namespace
 
-std::unique_ptr<RegistryKey> Win32Registry::Open(RootKey root, std::string_view path,
-                                                 RegView view, bool writable) {
+Result<std::unique_ptr<RegistryKey>> Win32Registry::Open(RootKey root, std::string_view path,
+                                                         RegView view, bool writable) {
   HKEY key = nullptr;
   const REGSAM access = (writable ? KEY_READ | KEY_WRITE : KEY_READ) | ViewFlag(view);
-  if (RegOpenKeyExW(RootHandle(root), Widen(path).c_str(), 0, access, &key) != ERROR_SUCCESS)
-    return nullptr;
-  return std::make_unique<Win32Key>(key);
+  const LONG rc = RegOpenKeyExW(RootHandle(root), Widen(path).c_str(), 0, access, &key);
+  if (rc != ERROR_SUCCESS) return ErrorStatus(static_cast<DWORD>(rc), KeyName(root, path));
+  return std::unique_ptr<RegistryKey>(std::make_unique<Win32Key>(key, KeyName(root, path)));
 }
 
-std::unique_ptr<RegistryKey> Win32Registry::Create(RootKey root, std::string_view path,
-                                                   RegView view) {
+Result<std::unique_ptr<RegistryKey>> Win32Registry::Create(RootKey root, std::string_view path,
+                                                           RegView view) {
   HKEY key = nullptr;
-  if (RegCreateKeyExW(RootHandle(root), Widen(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_READ | KEY_WRITE | ViewFlag(view), nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
-    return nullptr;
-  return std::make_unique<Win32Key>(key);
+  const LONG rc =
+      RegCreateKeyExW(RootHandle(root), Widen(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_READ | KEY_WRITE | ViewFlag(view), nullptr, &key, nullptr);
+  if (rc != ERROR_SUCCESS) return ErrorStatus(static_cast<DWORD>(rc), KeyName(root, path));
+  return std::unique_ptr<RegistryKey>(std::make_unique<Win32Key>(key, KeyName(root, path)));
 }
 
-bool Win32Registry::DeleteTree(RootKey root, std::string_view path, RegView view) {
+Status Win32Registry::DeleteTree(RootKey root, std::string_view path, RegView view) {
   std::string p(path);
   const std::size_t cut = p.rfind('\\');
   const std::string parent = cut == std::string::npos ? "" : p.substr(0, cut);
   const std::string leaf = cut == std::string::npos ? p : p.substr(cut + 1);
   HKEY key = nullptr;
-  if (RegOpenKeyExW(RootHandle(root), Widen(parent).c_str(), 0,
-                    KEY_READ | KEY_WRITE | DELETE | ViewFlag(view), &key) != ERROR_SUCCESS)
-    return false;
+  const LONG opened = RegOpenKeyExW(RootHandle(root), Widen(parent).c_str(), 0,
+                                    KEY_READ | KEY_WRITE | DELETE | ViewFlag(view), &key);
+  if (opened != ERROR_SUCCESS) return ErrorStatus(static_cast<DWORD>(opened), KeyName(root, path));
   // RegDeleteTreeW empties the key; RegDeleteKeyExW then removes it in the right view.
   LONG rc = RegDeleteTreeW(key, Widen(leaf).c_str());
   if (rc == ERROR_SUCCESS) {
@@ -192,7 +197,8 @@ bool Win32Registry::DeleteTree(RootKey root, std::string_view path, RegView view
     if (gone != ERROR_SUCCESS && gone != ERROR_FILE_NOT_FOUND) rc = gone;
   }
   RegCloseKey(key);
-  return rc == ERROR_SUCCESS;
+  if (rc == ERROR_SUCCESS) return {};
+  return ErrorStatus(static_cast<DWORD>(rc), KeyName(root, path));
 }
 
 }  // namespace kv::platform::win32

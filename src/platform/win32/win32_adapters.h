@@ -6,24 +6,25 @@ namespace kv::platform::win32 {
 
 class Win32Registry final : public Registry {
  public:
-  std::unique_ptr<RegistryKey> Open(RootKey root, std::string_view path,
-                                    RegView view = RegView::Native, bool writable = false) override;
-  std::unique_ptr<RegistryKey> Create(RootKey root, std::string_view path,
-                                      RegView view = RegView::Native) override;
-  bool DeleteTree(RootKey root, std::string_view path,
-                  RegView view = RegView::Native) override;
+  Result<std::unique_ptr<RegistryKey>> Open(RootKey root, std::string_view path,
+                                            RegView view = RegView::Native,
+                                            bool writable = false) override;
+  Result<std::unique_ptr<RegistryKey>> Create(RootKey root, std::string_view path,
+                                              RegView view = RegView::Native) override;
+  Status DeleteTree(RootKey root, std::string_view path,
+                    RegView view = RegView::Native) override;
 };
 
 class Win32FileSystem final : public FileSystem {
  public:
-  std::optional<std::string> ReadAll(std::string_view path) override;
-  std::unique_ptr<WritableFile> OpenWrite(std::string_view path, OpenMode mode) override;
-  bool Delete(std::string_view path) override;
-  bool Move(std::string_view from, std::string_view to, bool replace) override;
-  bool Copy(std::string_view from, std::string_view to, bool fail_if_exists) override;
+  Result<std::string> ReadAll(std::string_view path) override;
+  Result<std::unique_ptr<WritableFile>> OpenWrite(std::string_view path, OpenMode mode) override;
+  Status Delete(std::string_view path) override;
+  Status Move(std::string_view from, std::string_view to, bool replace) override;
+  Status Copy(std::string_view from, std::string_view to, bool fail_if_exists) override;
   std::optional<FileInfo> GetInfo(std::string_view path) override;
   CreateDirResult MakeDirectory(std::string_view path) override;
-  bool RemoveFolder(std::string_view path) override;
+  Status RemoveFolder(std::string_view path) override;
   std::vector<FolderEntry> ListFolder(std::string_view folder,
                                       std::string_view pattern = "*") override;
   std::string LongPath(std::string_view path) override;

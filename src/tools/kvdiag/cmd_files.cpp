@@ -15,8 +15,8 @@ class FileMachine {
  public:
   explicit FileMachine(const std::string& path) {
 #ifndef _WIN32
-    std::string bytes;
-    if (ReadLocalFile(path, bytes)) fake_.files.AddFile(path, bytes);
+    // A file that cannot be read shows as missing in what the command prints.
+    if (auto bytes = ReadLocalFile(path)) fake_.files.AddFile(path, *bytes);
 #endif
     (void)path;
   }

@@ -88,20 +88,20 @@ int RunInventory(const Args& in) {
                            "use prepare-machine to set up a real one\n");
       return 1;
     }
-    std::string text;
-    if (!ReadLocalFile(desc_file, text)) {
-      std::fprintf(stderr, "kvdiag: cannot read %s\n", desc_file.c_str());
+    const platform::Result<std::string> text = ReadLocalFile(desc_file);
+    if (!text) {
+      PrintFailure("read", desc_file, text.status());
       return 1;
     }
-    const auto d = platform::ParseMachineDescription(text);
+    const auto d = platform::ParseMachineDescription(*text);
     if (!d.ok) {
       std::fprintf(stderr, "kvdiag: %s: %s\n", desc_file.c_str(), d.error.c_str());
       return 1;
     }
     platform::ApplyToFakeMachine(d.description, *files, *shell);
     // The exports may name files by the same placeholders.
-    if (platform::CopyRegistryExpanded(m.registry, m.registry, m.shell) < 0) {
-      std::fprintf(stderr, "kvdiag: cannot expand the registry's placeholders\n");
+    if (auto copied = platform::CopyRegistryExpanded(m.registry, m.registry, m.shell); !copied) {
+      PrintFailure("expand the placeholders of", "the registry", copied.status());
       return 1;
     }
   }

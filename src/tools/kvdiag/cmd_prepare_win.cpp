@@ -88,12 +88,12 @@ int RunPrepareMachine(const Args& args) {
   }
   if (desc_file.empty()) return UsageError(kUsage);
 
-  std::string json;
-  if (!ReadLocalFile(desc_file, json)) {
-    std::fprintf(stderr, "kvdiag: cannot read %s\n", desc_file.c_str());
+  const platform::Result<std::string> json = ReadLocalFile(desc_file);
+  if (!json) {
+    PrintFailure("read", desc_file, json.status());
     return 1;
   }
-  const platform::DescriptionResult d = platform::ParseMachineDescription(json);
+  const platform::DescriptionResult d = platform::ParseMachineDescription(*json);
   if (!d.ok) {
     std::fprintf(stderr, "kvdiag: %s: %s\n", desc_file.c_str(), d.error.c_str());
     return 1;
@@ -101,8 +101,10 @@ int RunPrepareMachine(const Args& args) {
 
   platform::Machine& m = platform::SystemMachine();
   int failures = 0;
-  auto fail = [&](const char* what, const std::string& path) {
-    std::fprintf(stderr, "kvdiag: cannot %s %s\n", what, path.c_str());
+  auto fail = [&](const char* what, const std::string& path,
+                  const platform::Status& why = platform::Status::Error(platform::ErrorKind::Other,
+                                                                        "")) {
+    PrintFailure(what, path, why);
     ++failures;
   };
   for (const auto& f : d.description.folders) {
@@ -111,9 +113,12 @@ int RunPrepareMachine(const Args& args) {
   }
   for (const auto& exe : d.description.executables) {
     const std::string path = platform::ExpandFolderPlaceholders(exe.path, m.shell);
-    if (!app::CreateDirectoryChain(m.files, path) ||
-        !m.files.WriteAll(path, platform::ExecutableImage(exe)))
-      fail("write", path);
+    if (!app::CreateDirectoryChain(m.files, path)) {
+      fail("create the folder of", path);
+      continue;
+    }
+    if (platform::Status wrote = m.files.WriteAll(path, platform::ExecutableImage(exe)); !wrote)
+      fail("write", path, wrote);
   }
   LinkWriter writer;
   for (const auto& s : d.description.shortcuts) {
@@ -128,21 +133,21 @@ int RunPrepareMachine(const Args& args) {
   }
   int values = 0;
   for (const auto& file : reg_files) {
-    std::string content;
-    if (!ReadLocalFile(file, content)) {
-      fail("read", file);
+    const platform::Result<std::string> content = ReadLocalFile(file);
+    if (!content) {
+      fail("read", file, content.status());
       continue;
     }
     platform::FakeRegistry staged;
-    const auto r = platform::LoadRegFile(staged, content);
+    const auto r = platform::LoadRegFile(staged, *content);
     if (!r.ok) {
       std::fprintf(stderr, "kvdiag: %s: %s\n", file.c_str(), r.error.c_str());
       ++failures;
       continue;
     }
-    const int n = platform::CopyRegistryExpanded(staged, m.registry, m.shell);
-    if (n < 0) fail("import", file);
-    else values += n;
+    const platform::Result<int> n = platform::CopyRegistryExpanded(staged, m.registry, m.shell);
+    if (!n) fail("import", file, n.status());
+    else values += *n;
   }
   std::printf("%zu folders, %zu executables, %zu shortcuts, %d registry values; %d failures\n",
               d.description.folders.size(), d.description.executables.size(),

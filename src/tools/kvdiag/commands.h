@@ -19,6 +19,7 @@ const std::vector<Command>& Commands();
 
 int RunSettings(const Args& args);  // cmd_settings.cpp
 int RunPaths(const Args& args);     // cmd_settings.cpp
+int RunData(const Args& args);      // cmd_data.cpp
 int RunVersion(const Args& args);   // cmd_names.cpp
 int RunName(const Args& args);      // cmd_names.cpp
 int RunUninstall(const Args& args);  // cmd_uninstall.cpp

@@ -27,7 +27,11 @@ class DiagMachine {
   bool ok_ = true;
 };
 
-// Reads a whole local file (a path of the machine kvdiag runs on).
-bool ReadLocalFile(const std::string& path, std::string& out);
+// Reads a whole local file (a path of the machine kvdiag runs on); the
+// failure says why ("not found: x.reg (error 2)").
+platform::Result<std::string> ReadLocalFile(const std::string& path);
+
+// "kvdiag: cannot <what> <object>: <reason>" on stderr.
+void PrintFailure(const char* what, const std::string& object, const platform::Status& why);
 
 }  // namespace kv::diag

@@ -11,6 +11,7 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"settings", "settings [--reg FILE...]", RunSettings},
       {"paths", "paths [--reg FILE...]", RunPaths},
+      {"data", "data [--folder DIR]", RunData},
       {"version", "version format TEXT | version compare A B", RunVersion},
       {"name",
        "name clean MODE TEXT | name strip TEXT [VERSION] | name find-version TEXT [VERSION] | "
