@@ -42,6 +42,9 @@ class Window {
  protected:
   // Messages without a handler; the default window procedure unless overridden.
   virtual LRESULT Default(UINT message, WPARAM w, LPARAM l);
+  // Destroys the window without calling back into this object, which may
+  // already be partly destroyed.
+  void Destroy();
 
   MessageMap map_;
 

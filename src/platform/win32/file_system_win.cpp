@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/win32/scoped_win.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_adapters.h"
 
@@ -26,53 +27,46 @@ FileInfo ToInfo(DWORD attrs, DWORD size_high, DWORD size_low, const FILETIME& wr
 
 class Win32WritableFile final : public WritableFile {
  public:
-  explicit Win32WritableFile(HANDLE h) : h_(h) {}
-  ~Win32WritableFile() override {
-    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-  }
+  explicit Win32WritableFile(ScopedHandle h) : h_(std::move(h)) {}
   bool Write(std::string_view data) override {
     while (!data.empty()) {
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
       DWORD written = 0;
-      if (!WriteFile(h_, data.data(), chunk, &written, nullptr) || written == 0) return false;
+      if (!WriteFile(h_.get(), data.data(), chunk, &written, nullptr) || written == 0) return false;
       data.remove_prefix(written);
     }
     return true;
   }
   bool Close() override {
-    if (h_ == INVALID_HANDLE_VALUE) return false;
+    if (!h_) return false;
     // Stores delete their previous file right after this close: the new data
     // must be on the disk first, not only in the cache.
-    const BOOL flushed = FlushFileBuffers(h_);
-    const BOOL ok = CloseHandle(h_) && flushed;
-    h_ = INVALID_HANDLE_VALUE;
+    const BOOL flushed = FlushFileBuffers(h_.get());
+    const BOOL ok = CloseHandle(h_.release()) && flushed;
     return ok != FALSE;
   }
 
  private:
-  HANDLE h_;
+  ScopedHandle h_;
 };
 
 }  // namespace
 
 std::optional<std::string> Win32FileSystem::ReadAll(std::string_view path) {
-  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  ScopedHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::nullopt;
+  const HANDLE h = file.get();
   std::string out;
   LARGE_INTEGER size{};
   if (GetFileSizeEx(h, &size) && size.QuadPart > 0) out.reserve(static_cast<std::size_t>(size.QuadPart));
   char buf[65536];
   for (;;) {
     DWORD got = 0;
-    if (!::ReadFile(h, buf, sizeof buf, &got, nullptr)) {
-      CloseHandle(h);
-      return std::nullopt;
-    }
+    if (!::ReadFile(h, buf, sizeof buf, &got, nullptr)) return std::nullopt;
     if (got == 0) break;
     out.append(buf, got);
   }
-  CloseHandle(h);
   return out;
 }
 
@@ -80,11 +74,11 @@ std::unique_ptr<WritableFile> Win32FileSystem::OpenWrite(std::string_view path, 
   const DWORD disposition = mode == OpenMode::CreateAlways ? CREATE_ALWAYS
                             : mode == OpenMode::CreateNew  ? CREATE_NEW
                                                            : OPEN_ALWAYS;
-  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
-  if (mode == OpenMode::Append) SetFilePointer(h, 0, nullptr, FILE_END);
-  return std::make_unique<Win32WritableFile>(h);
+  ScopedHandle h(CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) return nullptr;
+  if (mode == OpenMode::Append) SetFilePointer(h.get(), 0, nullptr, FILE_END);
+  return std::make_unique<Win32WritableFile>(std::move(h));
 }
 
 bool Win32FileSystem::Delete(std::string_view path) {
@@ -126,16 +120,16 @@ std::vector<FolderEntry> Win32FileSystem::ListFolder(std::string_view folder,
   if (!layout.empty() && layout.back() != '\\' && layout.back() != '/') layout += '\\';
   layout += pattern;
   WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileExW(Widen(layout).c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch,
-                              nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (h == INVALID_HANDLE_VALUE) return out;
+  ScopedFindHandle find(FindFirstFileExW(Widen(layout).c_str(), FindExInfoBasic, &fd,
+                                         FindExSearchNameMatch, nullptr,
+                                         FIND_FIRST_EX_LARGE_FETCH));
+  if (!find) return out;
   do {
     const std::wstring_view name = fd.cFileName;
     if (name == L"." || name == L"..") continue;
     out.push_back({Narrow(name), ToInfo(fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
                                         fd.ftLastWriteTime)});
-  } while (FindNextFileW(h, &fd));
-  FindClose(h);
+  } while (FindNextFileW(find.get(), &fd));
   return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/win32/scoped_win.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_adapters.h"
 
@@ -56,8 +57,7 @@ RegValue Decode(DWORD type, const std::vector<BYTE>& data, DWORD size) {
 
 class Win32Key final : public RegistryKey {
  public:
-  explicit Win32Key(HKEY key) : key_(key) {}
-  ~Win32Key() override { RegCloseKey(key_); }
+  explicit Win32Key(ScopedHKey key) : owner_(std::move(key)), key_(owner_.get()) {}
 
   std::vector<std::string> SubKeyNames() override {
     std::vector<std::string> names;
@@ -152,28 +152,29 @@ class Win32Key final : public RegistryKey {
   }
 
  private:
-  HKEY key_;
+  ScopedHKey owner_;
+  HKEY key_;  // owner_'s key, for the calls above
 };
 
 }  // namespace
 
 std::unique_ptr<RegistryKey> Win32Registry::Open(RootKey root, std::string_view path,
                                                  RegView view, bool writable) {
-  HKEY key = nullptr;
+  ScopedHKey key;
   const REGSAM access = (writable ? KEY_READ | KEY_WRITE : KEY_READ) | ViewFlag(view);
-  if (RegOpenKeyExW(RootHandle(root), Widen(path).c_str(), 0, access, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(RootHandle(root), Widen(path).c_str(), 0, access, key.put()) != ERROR_SUCCESS)
     return nullptr;
-  return std::make_unique<Win32Key>(key);
+  return std::make_unique<Win32Key>(std::move(key));
 }
 
 std::unique_ptr<RegistryKey> Win32Registry::Create(RootKey root, std::string_view path,
                                                    RegView view) {
-  HKEY key = nullptr;
+  ScopedHKey key;
   if (RegCreateKeyExW(RootHandle(root), Widen(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_READ | KEY_WRITE | ViewFlag(view), nullptr, &key,
+                      KEY_READ | KEY_WRITE | ViewFlag(view), nullptr, key.put(),
                       nullptr) != ERROR_SUCCESS)
     return nullptr;
-  return std::make_unique<Win32Key>(key);
+  return std::make_unique<Win32Key>(std::move(key));
 }
 
 bool Win32Registry::DeleteTree(RootKey root, std::string_view path, RegView view) {
@@ -181,17 +182,17 @@ bool Win32Registry::DeleteTree(RootKey root, std::string_view path, RegView view
   const std::size_t cut = p.rfind('\\');
   const std::string parent = cut == std::string::npos ? "" : p.substr(0, cut);
   const std::string leaf = cut == std::string::npos ? p : p.substr(cut + 1);
-  HKEY key = nullptr;
+  ScopedHKey owner;
   if (RegOpenKeyExW(RootHandle(root), Widen(parent).c_str(), 0,
-                    KEY_READ | KEY_WRITE | DELETE | ViewFlag(view), &key) != ERROR_SUCCESS)
+                    KEY_READ | KEY_WRITE | DELETE | ViewFlag(view), owner.put()) != ERROR_SUCCESS)
     return false;
+  const HKEY key = owner.get();
   // RegDeleteTreeW empties the key; RegDeleteKeyExW then removes it in the right view.
   LONG rc = RegDeleteTreeW(key, Widen(leaf).c_str());
   if (rc == ERROR_SUCCESS) {
     const LONG gone = RegDeleteKeyExW(key, Widen(leaf).c_str(), ViewFlag(view), 0);
     if (gone != ERROR_SUCCESS && gone != ERROR_FILE_NOT_FOUND) rc = gone;
   }
-  RegCloseKey(key);
   return rc == ERROR_SUCCESS;
 }
 
