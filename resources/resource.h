@@ -3,8 +3,6 @@
 
 // Frame resources: menu bar and application icon.
 #define IDR_MAINFRAME 128
-// Icon used on shells older than XP.
-#define IDI_OLDSHELL 189
 // Tray menu (its first submenu is shown).
 #define IDR_TRAYMENU 143
 
@@ -24,9 +22,6 @@
 #define ID_GENERAL_SETTINGS 32781
 #define ID_APP_ABOUT 57664
 #define ID_APP_EXIT 57665
-
-// Application title string.
-#define IDS_APP_TITLE 57344
 
 // Child window id of the main view (the first pane).
 #define IDW_MAIN_VIEW 0xE900

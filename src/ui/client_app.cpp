@@ -71,8 +71,8 @@ bool ClientApp::InitInstance() {
     return false;
   }
 
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return false;
-  com_initialised_ = true;
+  com_.emplace();
+  if (!*com_) return false;
   if (request_.registration != app::Registration::None) {
     // The process has no type library and no classes: the AppID keys are all.
     if (request_.registration == app::Registration::UnregServer) {
@@ -80,8 +80,7 @@ bool ClientApp::InitInstance() {
     } else {
       app::RegisterAppId(machine_.registry);
     }
-    CoUninitialize();
-    com_initialised_ = false;
+    com_.reset();
     return false;
   }
 
@@ -175,10 +174,7 @@ void ClientApp::OnAppAbout() {
 }
 
 int ClientApp::ExitInstance() {
-  if (com_initialised_) {
-    CoUninitialize();
-    com_initialised_ = false;
-  }
+  com_.reset();
   if (frame_) frame_->tray().Delete();
   frame_.reset();
   // The log object lives until the process ends; this is its last flush.

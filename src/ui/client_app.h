@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/activity_log.h"
@@ -14,6 +15,7 @@
 #include "app/service_config.h"
 #include "app/settings.h"
 #include "platform/machine.h"
+#include "platform/win32/scoped_win.h"
 #include "ui/main_frame.h"
 
 namespace kv::ui {
@@ -46,7 +48,7 @@ class ClientApp {
   app::ActivityLog& log_;
   app::ServiceConfig config_;
   std::string build_;
-  bool com_initialised_ = false;
+  std::optional<platform::win32::ScopedComInit> com_;
   std::function<void()> startup_job_;
   std::unique_ptr<CMainFrame> frame_;
 };

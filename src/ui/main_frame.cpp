@@ -53,10 +53,16 @@ CMainFrame::CMainFrame(Services services) : s_(std::move(services)), view_(s_.se
   });
 }
 
+CMainFrame::~CMainFrame() {
+  // The window and its class use the icons: both go before the icons do.
+  Destroy();
+  UnregisterClassW(kFrameClassName, AppInstance());
+}
+
 bool CMainFrame::Create() {
-  HICON big = static_cast<HICON>(LoadImageW(AppInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME),
-                                            IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-  RegisterClass(kFrameClassName, big, nullptr);
+  big_icon_.reset(static_cast<HICON>(LoadImageW(AppInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                                IMAGE_ICON, 0, 0, LR_DEFAULTSIZE)));
+  RegisterClass(kFrameClassName, big_icon_.get(), nullptr);
   HMENU menu = LoadMenuW(AppInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME));
   // MainView places the frame while it is created.
   const RECT r{0, 0, 508, 657};
@@ -80,10 +86,10 @@ LRESULT CMainFrame::OnTimer(WPARAM id) {
   if (id != kTrayTimer) return 0;
   KillTimer(hwnd(), kTrayTimer);
   if (!small_icon_) {
-    small_icon_ = static_cast<HICON>(
-        LoadImageW(AppInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 16, 16, 0));
+    small_icon_.reset(static_cast<HICON>(
+        LoadImageW(AppInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 16, 16, 0)));
   }
-  tray_.Add(hwnd(), small_icon_, L"Korvan");
+  tray_.Add(hwnd(), small_icon_.get(), L"Korvan");
   return 0;
 }
 

@@ -8,6 +8,7 @@
 #include "app/service_config.h"
 #include "app/settings.h"
 #include "platform/machine.h"
+#include "platform/win32/scoped_win.h"
 #include "ui/main_view.h"
 #include "ui/tray_icon.h"
 #include "ui/window.h"
@@ -29,6 +30,7 @@ class CMainFrame : public Window {
   };
 
   explicit CMainFrame(Services services);
+  ~CMainFrame() override;
   bool Create();
 
   TrayIcon& tray() { return tray_; }
@@ -49,9 +51,10 @@ class CMainFrame : public Window {
   LRESULT Default(UINT message, WPARAM w, LPARAM l) override;
 
   Services s_;
+  // Loaded without LR_SHARED, so ours to destroy; they outlive the tray icon.
+  platform::win32::ScopedIcon big_icon_, small_icon_;
   MainView view_;
   TrayIcon tray_;
-  HICON small_icon_ = nullptr;
   UINT taskbar_created_ = 0;
   UINT shutdown_ = 0;
   bool tray_menu_open_ = false;

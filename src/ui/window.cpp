@@ -1,5 +1,7 @@
 #include "ui/window.h"
 
+#include <utility>
+
 namespace kv::ui {
 
 HINSTANCE AppInstance() { return GetModuleHandleW(nullptr); }
@@ -20,11 +22,12 @@ bool MessageMap::Dispatch(UINT message, WPARAM w, LPARAM l, LRESULT& result) con
   return true;
 }
 
-Window::~Window() {
-  if (hwnd_) {
-    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-    DestroyWindow(hwnd_);
-  }
+Window::~Window() { Destroy(); }
+
+void Window::Destroy() {
+  if (!hwnd_) return;
+  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+  DestroyWindow(std::exchange(hwnd_, nullptr));
 }
 
 bool Window::RegisterClass(const wchar_t* class_name, HICON icon, HBRUSH background) {

@@ -16,7 +16,6 @@ class MessageMap {
 
   void On(UINT message, Handler handler) { messages_[message] = std::move(handler); }
   void OnCommand(UINT id, CommandHandler handler) { commands_[id] = std::move(handler); }
-  bool HandlesCommand(UINT id) const { return commands_.count(id) != 0; }
 
   // True when a handler took the message; `result` is its answer.
   bool Dispatch(UINT message, WPARAM w, LPARAM l, LRESULT& result) const;
@@ -42,6 +41,9 @@ class Window {
  protected:
   // Messages without a handler; the default window procedure unless overridden.
   virtual LRESULT Default(UINT message, WPARAM w, LPARAM l);
+  // Destroys the window without calling back into this object, which may
+  // already be partly destroyed.
+  void Destroy();
 
   MessageMap map_;
 

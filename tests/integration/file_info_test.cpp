@@ -1,10 +1,5 @@
 // Version resources built by windres and shortcuts written by IShellLinkW,
 // read back through the real adapters.
-#include <windows.h>
-#include <objbase.h>
-#include <shlobj.h>
-#include <shobjidl.h>
-
 #include <gtest/gtest.h>
 
 #include "inventory/command_line.h"
@@ -12,7 +7,7 @@
 #include "integration/real_machine.h"
 #include "platform/machine.h"
 #include "platform/pe_resources.h"
-#include "platform/win32/wide.h"
+#include "platform/win32/scoped_win.h"
 #include "text/compare.h"
 
 namespace kv::inventory {
@@ -65,7 +60,7 @@ TEST(RealVersionResources, ThePortablePeReaderAgreesWithWindows) {
 
 
 TEST(RealShortcuts, LinksWrittenByTheShellResolveBack) {
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const platform::win32::ScopedComInit com;
   const std::string dir = Real().files.TempFolder() + "korvan-links-\xC3\xA9";
   Real().files.MakeDirectory(dir);
   const std::string target = Fixture("kv_fixture_english.exe");

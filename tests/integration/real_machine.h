@@ -1,15 +1,10 @@
 #pragma once
 // What the Wine tests share: the real machine, the fixture executables built
 // next to the test binary, and .lnk files written by the shell itself.
-#include <windows.h>
-#include <objbase.h>
-#include <shlobj.h>
-#include <shobjidl.h>
-
 #include <string>
 
 #include "platform/machine.h"
-#include "platform/win32/wide.h"
+#include "platform/win32/shell_link_win.h"
 
 namespace kv::integration {
 
@@ -21,22 +16,11 @@ inline std::string Fixture(const char* name) {
   return self.substr(0, self.rfind('\\') + 1) + name;
 }
 
-// Saves a shortcut with IShellLinkW; COM must be initialised on the thread.
+// Saves a shortcut through the client's own writer, one per thread as the
+// reader keeps one.
 inline bool WriteLink(const std::string& link, const std::string& target, const std::string& args) {
-  IShellLinkW* sl = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&sl))))
-    return false;
-  sl->SetPath(platform::win32::Widen(target).c_str());
-  sl->SetArguments(platform::win32::Widen(args).c_str());
-  IPersistFile* pf = nullptr;
-  bool ok = SUCCEEDED(sl->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pf)));
-  if (ok) {
-    ok = SUCCEEDED(pf->Save(platform::win32::Widen(link).c_str(), TRUE));
-    pf->Release();
-  }
-  sl->Release();
-  return ok;
+  thread_local platform::win32::ShellLinkWriter writer;
+  return writer.Write(link, target, args, "");
 }
 
 }  // namespace kv::integration

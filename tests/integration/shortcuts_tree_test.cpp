@@ -4,9 +4,6 @@
 #include "inventory/shortcuts_tree.h"
 
 #include <gtest/gtest.h>
-#include <objbase.h>
-#include <shlobj.h>
-#include <shobjidl.h>
 #include <windows.h>
 
 #include "app/data_folder.h"
@@ -14,7 +11,7 @@
 #include "inventory/uninstall_scanner.h"
 #include "integration/real_machine.h"
 #include "platform/machine.h"
-#include "platform/win32/wide.h"
+#include "platform/win32/scoped_win.h"
 #include "text/compare.h"
 
 namespace kv::inventory {
@@ -23,6 +20,7 @@ namespace {
 using integration::Fixture;
 using integration::Real;
 using integration::WriteLink;
+using platform::win32::SetLastWriteTime;
 
 using platform::RegValue;
 using platform::RootKey;
@@ -34,16 +32,6 @@ constexpr char kUninstallId[] = "KorvanTreeTest";
 
 
 
-bool SetLastWrite(const std::string& path, platform::FileTime t) {
-  HANDLE h = CreateFileW(platform::win32::Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  FILETIME ft{static_cast<DWORD>(t & 0xFFFFFFFF), static_cast<DWORD>(t >> 32)};
-  const bool ok = SetFileTime(h, nullptr, nullptr, &ft);
-  CloseHandle(h);
-  return ok;
-}
-
 const ShortcutNode* Child(const ShortcutNode& node, std::string_view name) {
   for (const auto& c : node.children)
     if (c->Name == name) return c.get();
@@ -53,7 +41,6 @@ const ShortcutNode* Child(const ShortcutNode& node, std::string_view name) {
 class RealShortcutsTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     user_ = *Real().shell.GetFolder(SpecialFolder::Programs) + "\\" + kFolder + "\\";
     common_ = *Real().shell.GetFolder(SpecialFolder::CommonPrograms) + "\\" + kFolder + "\\";
     CleanUp();
@@ -78,6 +65,7 @@ class RealShortcutsTree : public ::testing::Test {
     Real().files.Delete(data_.GetDataFilePath("shtree.xml.bak"));
   }
 
+  const platform::win32::ScopedComInit com_;
   std::string user_, common_, remover_;
   platform::Machine& machine_ = Real();
   app::DataFolder data_{machine_};
@@ -123,7 +111,7 @@ TEST_F(RealShortcutsTree, ScansMergesAndNeverResolvesAnUnchangedShortcutAgain) {
   // process that starts from the cache.
   const platform::FileTime plain_time = Child(*folder, "Plain")->LastWriteTimes.front();
   ASSERT_TRUE(WriteLink(common_ + "Plain.lnk", reader, ""));
-  ASSERT_TRUE(SetLastWrite(common_ + "Plain.lnk", plain_time));
+  ASSERT_TRUE(SetLastWriteTime(common_ + "Plain.lnk", plain_time));
   tree.Scan(uninstall_);
   EXPECT_EQ(folder->children.size(), 3u);
   EXPECT_FALSE(Child(*folder, "Plain")->Binary);
@@ -136,7 +124,7 @@ TEST_F(RealShortcutsTree, ScansMergesAndNeverResolvesAnUnchangedShortcutAgain) {
 
   // A touched shortcut is resolved again and its fresh node comes last.
   const platform::FileTime touched = acme->LastWriteTimes.front() + 10'000'000;
-  ASSERT_TRUE(SetLastWrite(user_ + "Acme Reader \xC3\xA9.lnk", touched));
+  ASSERT_TRUE(SetLastWriteTime(user_ + "Acme Reader \xC3\xA9.lnk", touched));
   ShortcutsTree again(machine_, data_, progress_);
   again.LoadCache();
   again.Scan(uninstall_);

@@ -158,5 +158,49 @@ TEST(RealFiles, CreateModesSharingAndListing) {
   EXPECT_TRUE(fs.RemoveFolder(dir));
 }
 
+// The adapters turn the system's error codes into the kinds that the stores
+// and the log rely on, with the code and the object named.
+TEST(RealFiles, FailuresCarryTheirReason) {
+  using platform::ErrorKind;
+  auto& fs = Real().files;
+  const std::string dir = fs.TempFolder() + "korvan-it-why";
+  fs.MakeDirectory(dir);
+  const std::string f = dir + "\\held.xml";
+  ASSERT_TRUE(fs.WriteAll(f, "<KV/>"));
+
+  const auto missing = fs.ReadAll(dir + "\\missing.xml");
+  EXPECT_TRUE(missing.status().Is(ErrorKind::NotFound)) << missing.status().ToString();
+  EXPECT_EQ(missing.status().code(), 2u);  // ERROR_FILE_NOT_FOUND
+  EXPECT_NE(missing.status().message().find("missing.xml"), std::string::npos);
+  EXPECT_TRUE(fs.OpenWrite(dir + "\\no\\f", platform::OpenMode::CreateAlways)
+                  .status()
+                  .Is(ErrorKind::NotFound));
+  EXPECT_TRUE(fs.OpenWrite(f, platform::OpenMode::CreateNew).status().Is(ErrorKind::AlreadyExists));
+  EXPECT_TRUE(fs.Delete(dir + "\\missing.xml").Is(ErrorKind::NotFound));
+  {
+    auto open = fs.OpenWrite(f, platform::OpenMode::Append);
+    ASSERT_TRUE(open);
+    const auto busy = fs.ReadAll(f);
+    EXPECT_TRUE(busy.status().Is(ErrorKind::SharingViolation)) << busy.status().ToString();
+    EXPECT_TRUE(fs.Delete(f).Is(ErrorKind::SharingViolation));
+    EXPECT_TRUE(open->Close());
+  }
+  EXPECT_TRUE(fs.Delete(f));
+  EXPECT_TRUE(fs.RemoveFolder(dir));
+}
+
+TEST_F(RealRegistryTest, FailuresCarryTheirReason) {
+  using platform::ErrorKind;
+  auto& reg = Real().registry;
+  const auto missing = reg.Open(RootKey::CurrentUser, std::string(kScratchKey) + "\\Nothing");
+  EXPECT_TRUE(missing.status().Is(ErrorKind::NotFound)) << missing.status().ToString();
+  EXPECT_NE(missing.status().message().find("HKEY_CURRENT_USER\\Software\\Tavrin"),
+            std::string::npos);
+  ASSERT_TRUE(reg.Write(RootKey::CurrentUser, kScratchKey, "v", RegValue::Dword(1)));
+  EXPECT_TRUE(reg.DeleteValue(RootKey::CurrentUser, kScratchKey, "absent").Is(ErrorKind::NotFound));
+  EXPECT_TRUE(reg.DeleteTree(RootKey::CurrentUser, std::string(kScratchKey) + "\\Nothing")
+                  .Is(ErrorKind::NotFound));
+}
+
 }  // namespace
 }  // namespace kv

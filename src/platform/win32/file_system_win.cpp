@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/win32/error_win.h"
+#include "platform/win32/scoped_win.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_adapters.h"
 
@@ -27,15 +28,12 @@ FileInfo ToInfo(DWORD attrs, DWORD size_high, DWORD size_low, const FILETIME& wr
 
 class Win32WritableFile final : public WritableFile {
  public:
-  Win32WritableFile(HANDLE h, std::string path) : h_(h), path_(std::move(path)) {}
-  ~Win32WritableFile() override {
-    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-  }
+  Win32WritableFile(ScopedHandle h, std::string path) : h_(std::move(h)), path_(std::move(path)) {}
   Status Write(std::string_view data) override {
     while (!data.empty()) {
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
       DWORD written = 0;
-      if (!WriteFile(h_, data.data(), chunk, &written, nullptr)) return LastErrorStatus(path_);
+      if (!WriteFile(h_.get(), data.data(), chunk, &written, nullptr)) return LastErrorStatus(path_);
       // A write that takes nothing without an error: the disk is full.
       if (written == 0) return ErrorStatus(ERROR_DISK_FULL, path_);
       data.remove_prefix(written);
@@ -43,42 +41,37 @@ class Win32WritableFile final : public WritableFile {
     return {};
   }
   Status Close() override {
-    if (h_ == INVALID_HANDLE_VALUE) return Status::Error(ErrorKind::Other, "closed twice: " + path_);
+    if (!h_) return Status::Error(ErrorKind::Other, "closed twice: " + path_);
     // Stores delete their previous file right after this close: the new data
     // must be on the disk first, not only in the cache.
     Status result;
-    if (!FlushFileBuffers(h_)) result = LastErrorStatus(path_);
-    if (!CloseHandle(h_) && result.ok()) result = LastErrorStatus(path_);
-    h_ = INVALID_HANDLE_VALUE;
+    if (!FlushFileBuffers(h_.get())) result = LastErrorStatus(path_);
+    if (!CloseHandle(h_.release()) && result.ok()) result = LastErrorStatus(path_);
     return result;
   }
 
  private:
-  HANDLE h_;
+  ScopedHandle h_;
   std::string path_;
 };
 
 }  // namespace
 
 Result<std::string> Win32FileSystem::ReadAll(std::string_view path) {
-  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return LastErrorStatus(path);
+  ScopedHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return LastErrorStatus(path);
+  const HANDLE h = file.get();
   std::string out;
   LARGE_INTEGER size{};
   if (GetFileSizeEx(h, &size) && size.QuadPart > 0) out.reserve(static_cast<std::size_t>(size.QuadPart));
   char buf[65536];
   for (;;) {
     DWORD got = 0;
-    if (!::ReadFile(h, buf, sizeof buf, &got, nullptr)) {
-      Status error = LastErrorStatus(path);
-      CloseHandle(h);
-      return error;
-    }
+    if (!::ReadFile(h, buf, sizeof buf, &got, nullptr)) return LastErrorStatus(path);
     if (got == 0) break;
     out.append(buf, got);
   }
-  CloseHandle(h);
   return out;
 }
 
@@ -87,11 +80,12 @@ Result<std::unique_ptr<WritableFile>> Win32FileSystem::OpenWrite(std::string_vie
   const DWORD disposition = mode == OpenMode::CreateAlways ? CREATE_ALWAYS
                             : mode == OpenMode::CreateNew  ? CREATE_NEW
                                                            : OPEN_ALWAYS;
-  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return LastErrorStatus(path);
-  if (mode == OpenMode::Append) SetFilePointer(h, 0, nullptr, FILE_END);
-  return std::unique_ptr<WritableFile>(std::make_unique<Win32WritableFile>(h, std::string(path)));
+  ScopedHandle h(CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) return LastErrorStatus(path);
+  if (mode == OpenMode::Append) SetFilePointer(h.get(), 0, nullptr, FILE_END);
+  return std::unique_ptr<WritableFile>(
+      std::make_unique<Win32WritableFile>(std::move(h), std::string(path)));
 }
 
 Status Win32FileSystem::Delete(std::string_view path) {
@@ -137,16 +131,16 @@ std::vector<FolderEntry> Win32FileSystem::ListFolder(std::string_view folder,
   if (!layout.empty() && layout.back() != '\\' && layout.back() != '/') layout += '\\';
   layout += pattern;
   WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileExW(Widen(layout).c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch,
-                              nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (h == INVALID_HANDLE_VALUE) return out;
+  ScopedFindHandle find(FindFirstFileExW(Widen(layout).c_str(), FindExInfoBasic, &fd,
+                                         FindExSearchNameMatch, nullptr,
+                                         FIND_FIRST_EX_LARGE_FETCH));
+  if (!find) return out;
   do {
     const std::wstring_view name = fd.cFileName;
     if (name == L"." || name == L"..") continue;
     out.push_back({Narrow(name), ToInfo(fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
                                         fd.ftLastWriteTime)});
-  } while (FindNextFileW(h, &fd));
-  FindClose(h);
+  } while (FindNextFileW(find.get(), &fd));
   return out;
 }
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/win32/error_win.h"
+#include "platform/win32/scoped_win.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_adapters.h"
 
@@ -57,8 +58,8 @@ RegValue Decode(DWORD type, const std::vector<BYTE>& data, DWORD size) {
 
 class Win32Key final : public RegistryKey {
  public:
-  Win32Key(HKEY key, std::string name) : key_(key), name_(std::move(name)) {}
-  ~Win32Key() override { RegCloseKey(key_); }
+  Win32Key(ScopedHKey key, std::string name)
+      : owner_(std::move(key)), key_(owner_.get()), name_(std::move(name)) {}
 
   std::vector<std::string> SubKeyNames() override {
     std::vector<std::string> names;
@@ -156,7 +157,8 @@ class Win32Key final : public RegistryKey {
   }
 
  private:
-  HKEY key_;
+  ScopedHKey owner_;
+  HKEY key_;          // owner_'s key, for the calls above
   std::string name_;  // for messages
 };
 
@@ -164,21 +166,23 @@ class Win32Key final : public RegistryKey {
 
 Result<std::unique_ptr<RegistryKey>> Win32Registry::Open(RootKey root, std::string_view path,
                                                          RegView view, bool writable) {
-  HKEY key = nullptr;
+  ScopedHKey key;
   const REGSAM access = (writable ? KEY_READ | KEY_WRITE : KEY_READ) | ViewFlag(view);
-  const LONG rc = RegOpenKeyExW(RootHandle(root), Widen(path).c_str(), 0, access, &key);
+  const LONG rc = RegOpenKeyExW(RootHandle(root), Widen(path).c_str(), 0, access, key.put());
   if (rc != ERROR_SUCCESS) return ErrorStatus(static_cast<DWORD>(rc), KeyName(root, path));
-  return std::unique_ptr<RegistryKey>(std::make_unique<Win32Key>(key, KeyName(root, path)));
+  return std::unique_ptr<RegistryKey>(
+      std::make_unique<Win32Key>(std::move(key), KeyName(root, path)));
 }
 
 Result<std::unique_ptr<RegistryKey>> Win32Registry::Create(RootKey root, std::string_view path,
                                                            RegView view) {
-  HKEY key = nullptr;
+  ScopedHKey key;
   const LONG rc =
       RegCreateKeyExW(RootHandle(root), Widen(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_READ | KEY_WRITE | ViewFlag(view), nullptr, &key, nullptr);
+                      KEY_READ | KEY_WRITE | ViewFlag(view), nullptr, key.put(), nullptr);
   if (rc != ERROR_SUCCESS) return ErrorStatus(static_cast<DWORD>(rc), KeyName(root, path));
-  return std::unique_ptr<RegistryKey>(std::make_unique<Win32Key>(key, KeyName(root, path)));
+  return std::unique_ptr<RegistryKey>(
+      std::make_unique<Win32Key>(std::move(key), KeyName(root, path)));
 }
 
 Status Win32Registry::DeleteTree(RootKey root, std::string_view path, RegView view) {
@@ -186,17 +190,17 @@ Status Win32Registry::DeleteTree(RootKey root, std::string_view path, RegView vi
   const std::size_t cut = p.rfind('\\');
   const std::string parent = cut == std::string::npos ? "" : p.substr(0, cut);
   const std::string leaf = cut == std::string::npos ? p : p.substr(cut + 1);
-  HKEY key = nullptr;
+  ScopedHKey owner;
   const LONG opened = RegOpenKeyExW(RootHandle(root), Widen(parent).c_str(), 0,
-                                    KEY_READ | KEY_WRITE | DELETE | ViewFlag(view), &key);
+                                    KEY_READ | KEY_WRITE | DELETE | ViewFlag(view), owner.put());
   if (opened != ERROR_SUCCESS) return ErrorStatus(static_cast<DWORD>(opened), KeyName(root, path));
+  const HKEY key = owner.get();
   // RegDeleteTreeW empties the key; RegDeleteKeyExW then removes it in the right view.
   LONG rc = RegDeleteTreeW(key, Widen(leaf).c_str());
   if (rc == ERROR_SUCCESS) {
     const LONG gone = RegDeleteKeyExW(key, Widen(leaf).c_str(), ViewFlag(view), 0);
     if (gone != ERROR_SUCCESS && gone != ERROR_FILE_NOT_FOUND) rc = gone;
   }
-  RegCloseKey(key);
   if (rc == ERROR_SUCCESS) return {};
   return ErrorStatus(static_cast<DWORD>(rc), KeyName(root, path));
 }

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "platform/win32/shell_link_win.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_adapters.h"
 
@@ -66,34 +67,20 @@ struct MsiFunctions {
 // one per file costs about three times as much.
 class LinkReader {
  public:
-  LinkReader() {
-    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    owns_com_ = SUCCEEDED(init);
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&link_))))
-      link_ = nullptr;
-    if (link_ && FAILED(link_->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file_))))
-      file_ = nullptr;
-  }
-  ~LinkReader() {
-    if (file_) file_->Release();
-    if (link_) link_->Release();
-    if (owns_com_) CoUninitialize();
-  }
+  LinkReader() : object_(ShellLinkObject::Create()) {}
   std::optional<ShellLinkTarget> Read(std::string_view path) {
-    if (!file_) return std::nullopt;
+    if (!object_) return std::nullopt;
     const std::wstring wpath = Widen(path);
-    if (FAILED(file_->Load(wpath.c_str(), STGM_READ))) return std::nullopt;
+    if (FAILED(object_.file->Load(wpath.c_str(), STGM_READ))) return std::nullopt;
     wchar_t target[MAX_PATH] = L"", args[MAX_PATH] = L"";
-    if (FAILED(link_->GetPath(target, MAX_PATH, nullptr, SLGP_UNCPRIORITY))) target[0] = 0;
-    if (FAILED(link_->GetArguments(args, MAX_PATH))) args[0] = 0;
+    if (FAILED(object_.link->GetPath(target, MAX_PATH, nullptr, SLGP_UNCPRIORITY))) target[0] = 0;
+    if (FAILED(object_.link->GetArguments(args, MAX_PATH))) args[0] = 0;
     return ShellLinkTarget{Narrow(target), Narrow(args)};
   }
 
  private:
-  IShellLinkW* link_ = nullptr;
-  IPersistFile* file_ = nullptr;
-  bool owns_com_ = false;
+  ScopedComInit com_;  // declared first: released after the link object
+  ShellLinkObject object_;
 };
 
 }  // namespace

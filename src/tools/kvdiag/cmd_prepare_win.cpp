@@ -4,11 +4,6 @@
 // description. Writes the executables, the .lnk files through IShellLinkW
 // with their last-write times, and imports registry exports with the
 // description's folder placeholders expanded.
-#include <windows.h>
-#include <objbase.h>
-#include <shlobj.h>
-#include <shobjidl.h>
-
 #include <cstdio>
 #include <string>
 
@@ -17,60 +12,14 @@
 #include "platform/fake/machine_description.h"
 #include "platform/fake/reg_file.h"
 #include "platform/machine.h"
-#include "platform/win32/wide.h"
+#include "platform/win32/shell_link_win.h"
 #include "tools/kvdiag/commands.h"
 #include "tools/kvdiag/diag_machine.h"
 
 namespace kv::diag {
 namespace {
 
-using platform::win32::Widen;
-
 constexpr const char* kUsage = "prepare-machine DESC.json [--reg FILE...]";
-
-// One link object for every shortcut, as the scan reuses one for reading.
-class LinkWriter {
- public:
-  LinkWriter() {
-    com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&link_))))
-      link_ = nullptr;
-    if (link_ && FAILED(link_->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file_))))
-      file_ = nullptr;
-  }
-  ~LinkWriter() {
-    if (file_) file_->Release();
-    if (link_) link_->Release();
-    if (com_) CoUninitialize();
-  }
-  bool Write(const std::string& link, const std::string& target, const std::string& args) {
-    if (!file_) return false;
-    const std::string folder = target.substr(0, target.rfind('\\') + 1);
-    return SUCCEEDED(link_->SetPath(Widen(target).c_str())) &&
-           SUCCEEDED(link_->SetArguments(Widen(args).c_str())) &&
-           SUCCEEDED(link_->SetWorkingDirectory(Widen(folder).c_str())) &&
-           SUCCEEDED(file_->Save(Widen(link).c_str(), TRUE));
-  }
-
- private:
-  IShellLinkW* link_ = nullptr;
-  IPersistFile* file_ = nullptr;
-  bool com_ = false;
-};
-
-bool SetLastWrite(const std::string& path, platform::FileTime t) {
-  HANDLE h = CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  FILETIME ft;
-  ft.dwLowDateTime = static_cast<DWORD>(t & 0xFFFFFFFFu);
-  ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
-  const bool ok = SetFileTime(h, nullptr, nullptr, &ft) != 0;
-  CloseHandle(h);
-  return ok;
-}
 
 }  // namespace
 
@@ -120,16 +69,18 @@ int RunPrepareMachine(const Args& args) {
     if (platform::Status wrote = m.files.WriteAll(path, platform::ExecutableImage(exe)); !wrote)
       fail("write", path, wrote);
   }
-  LinkWriter writer;
+  platform::win32::ShellLinkWriter writer;
   for (const auto& s : d.description.shortcuts) {
     const std::string link = platform::ExpandFolderPlaceholders(s.link, m.shell);
+    const std::string target = platform::ExpandFolderPlaceholders(s.target, m.shell);
     if (!app::CreateDirectoryChain(m.files, link) ||
-        !writer.Write(link, platform::ExpandFolderPlaceholders(s.target, m.shell),
-                      platform::ExpandFolderPlaceholders(s.arguments, m.shell))) {
+        !writer.Write(link, target, platform::ExpandFolderPlaceholders(s.arguments, m.shell),
+                      target.substr(0, target.rfind('\\') + 1))) {
       fail("write shortcut", link);
       continue;
     }
-    if (s.last_write && !SetLastWrite(link, *s.last_write)) fail("set the time of", link);
+    if (s.last_write && !platform::win32::SetLastWriteTime(link, *s.last_write))
+      fail("set the time of", link);
   }
   int values = 0;
   for (const auto& file : reg_files) {
