@@ -13,10 +13,6 @@ void RemoveOldProductAutorun(platform::Registry& registry) {
   if (key) key->DeleteValue(kOldProductName).IgnoreError();  // usually not there
 }
 
-namespace {
-
-}  // namespace
-
 MigrationResult MigrateOldLoginFile(DataFolder& folders) {
   auto& files = folders.machine().files;
   const std::string old_path =

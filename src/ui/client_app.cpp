@@ -51,6 +51,8 @@ bool ClientApp::InitInstance() {
   // The company key roots every setting: see app::kAppKeyPath.
   log_.Open(app::kProductName, /*derive=*/true, folders_.GetAppDataFolder());
   log_.SetDisabled(settings_.DisablePUL() != 0);
+  // Data files that are broken or cannot be read are reported in the log.
+  folders_.SetLog(&log_);
   log_.Write("%s", msg::kSeparator);
   log_.Write(msg::kStarted, request_.StartedBy(), build_.c_str());
 

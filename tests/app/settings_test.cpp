@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "app/settings.h"
 #include "platform/fake/fake_machine.h"
 
@@ -86,7 +89,27 @@ TEST_F(SettingsTest, FailedWritesAreSilentAndLeaveDefaults) {
 
 TEST_F(SettingsTest, TableListsEverySettingOnceWithItsDefault) {
   const auto& all = AllSettings();
-  EXPECT_EQ(all.size(), 10u);
+  struct Row {
+    std::string section, name, default_text;
+    bool operator==(const Row&) const = default;
+  };
+  std::vector<Row> rows;
+  for (const auto& s : all) rows.push_back({s.section, s.name, s.default_text});
+  const std::vector<Row> expected = {
+      {"Settings", "UpdatesCommentsEtcAutocheckInterval", "36000"},
+      {"Settings\\View", "SuggestVisitMyUpdatesPage", "1"},
+      {"Settings", "DontAskWriteCommentsForNewSoft", "0"},
+      {"Settings\\View", "ShowAllNotificationsHistory", "0"},
+      {"Settings", "IgnoreBetaVersions", "1"},
+      {"Settings", "NotificationBalloonTimeout", "10"},
+      {"Settings", "DisablePUL", "1"},
+      {"View", "MainWndPlacement", "(absent)"},
+      {"", "BundledWithSN", ""},
+      {"", "BundledWithLN", ""},
+  };
+  EXPECT_TRUE(rows == expected);
+  EXPECT_EQ(all[4].type, SettingType::Boolean);
+  EXPECT_EQ(all[7].type, SettingType::Binary);
   for (const auto& s : all) EXPECT_FALSE(settings.StoredText(s).has_value()) << s.name;
   settings.SetUpdatesCommentsEtcAutocheckInterval(1800);
   EXPECT_EQ(settings.StoredText(all[0]), "1800");

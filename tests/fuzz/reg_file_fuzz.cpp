@@ -57,14 +57,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (auto root : {platform::RootKey::LocalMachine, platform::RootKey::CurrentUser,
                     platform::RootKey::ClassesRoot})
     for (const std::string& name : m.registry.Open(root, "")->SubKeyNames())
-      Check(m.registry.DeleteTree(root, name));
+      Check(m.registry.DeleteTree(root, name).ok());
   const platform::RegFileResult r = platform::LoadRegFile(m.registry, input);
   Check(r.ok == r.error.empty());
   for (auto root : {platform::RootKey::LocalMachine, platform::RootKey::CurrentUser,
                     platform::RootKey::ClassesRoot})
     CheckTree(m.registry, root);
 
-  inventory::UninstallScanner scanner(m.machine, folder, inventory::UninstallScanner::Caching::InDataFolder);
+  using Caching = inventory::UninstallScanner::Caching;
+  inventory::UninstallScanner scanner(m.machine, folder, Caching::InDataFolder);
   Check(scanner.Scan() == (scanner.Count() > 0));
   const auto& entries = scanner.entries();
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -78,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   scanner.SaveCache();
-  inventory::UninstallScanner cached(m.machine, folder, inventory::UninstallScanner::Caching::InDataFolder);
+  inventory::UninstallScanner cached(m.machine, folder, Caching::InDataFolder);
   cached.LoadCache();
   Check(cached.SameAs(scanner));
   return 0;

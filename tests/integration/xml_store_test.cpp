@@ -34,5 +34,35 @@ TEST(RealStore, SavesThroughTheBakFileAndLoadsBack) {
   machine.files.Delete(path);
 }
 
+// A store file that another program holds open is not replaced, and a
+// broken one is renamed aside, on the real file system.
+TEST(RealStore, AHeldFileIsNotReplacedAndABrokenOneIsKeptAside) {
+  auto& machine = platform::SystemMachine();
+  app::DataFolder folder(machine);
+  const std::string name = "integration-held.xml";
+  const std::string path = folder.GetDataFilePath(name);
+  auto build = [](XmlWriter& w) {
+    w.Open("", "Store");
+    w.Close("", "Store");
+  };
+  ASSERT_TRUE(machine.files.WriteAll(path, "<Old/>"));
+  {
+    auto other = machine.files.OpenWrite(path, platform::OpenMode::Append);  // not shared
+    ASSERT_TRUE(other);
+    EXPECT_TRUE(LoadStore(folder, name).status().Is(platform::ErrorKind::SharingViolation));
+    ASSERT_TRUE(other->Close());
+  }
+  EXPECT_FALSE(SaveStore(folder, name, build));
+  EXPECT_EQ(machine.files.ReadAll(path), "<Old/>");
+  ASSERT_TRUE(LoadStore(folder, name));
+  ASSERT_TRUE(SaveStore(folder, name, build));
+
+  ASSERT_TRUE(machine.files.WriteAll(path, "<Store><Trunc"));
+  EXPECT_FALSE(LoadStore(folder, name));
+  EXPECT_EQ(machine.files.ReadAll(path + ".broken"), "<Store><Trunc");
+  EXPECT_FALSE(machine.files.Exists(path));
+  machine.files.Delete(path + ".broken").IgnoreError();
+}
+
 }  // namespace
 }  // namespace kv::store

@@ -36,7 +36,17 @@ struct World {
   platform::FakeMachine m;
   app::DataFolder folder{m.machine};
 
+  std::unique_ptr<app::ActivityLog> log;
+
   std::string Path(std::string_view name) { return folder.GetDataFolder() + std::string(name); }
+  // An enabled log where the data folder reports its problems.
+  app::ActivityLog& AttachLog() {
+    log = std::make_unique<app::ActivityLog>(m.machine);
+    log->Open("C:\\log.txt", false, "");
+    log->SetDisabled(false);
+    folder.SetLog(log.get());
+    return *log;
+  }
   Names DataFiles() {
     Names names;
     for (auto& e : m.files.ListFolder(folder.GetDataFolder())) names.push_back(e.name);
@@ -82,10 +92,7 @@ TEST(XmlStoreTest, BakIsReadOnlyWhenTheStoreIsMissing) {
 // takes its place; a save then starts a new file without losing the old bytes.
 TEST(XmlStoreTest, ABrokenStoreIsKeptAsideBeforeItIsReplaced) {
   World w;
-  app::ActivityLog log(w.m.machine);
-  log.Open("C:\\log.txt", false, "");
-  log.SetDisabled(false);
-  w.folder.SetLog(&log);
+  app::ActivityLog& log = w.AttachLog();
   const Snapshot a = MakeSnapshot("a", 3), b = MakeSnapshot("b", 2);
   ASSERT_TRUE(w.Save(a));
   const std::string good = *w.m.files.ReadAll(w.Path(kStore));
@@ -117,10 +124,7 @@ TEST(XmlStoreTest, ABrokenStoreIsKeptAsideBeforeItIsReplaced) {
 // until a later load reads it.
 TEST(XmlStoreTest, AStoreThatCannotBeReadIsNotOverwritten) {
   World w;
-  app::ActivityLog log(w.m.machine);
-  log.Open("C:\\log.txt", false, "");
-  log.SetDisabled(false);
-  w.folder.SetLog(&log);
+  app::ActivityLog& log = w.AttachLog();
   const Snapshot a = MakeSnapshot("a", 3), b = MakeSnapshot("b", 2);
   ASSERT_TRUE(w.Save(a));
   const std::string good = *w.m.files.ReadAll(w.Path(kStore));
