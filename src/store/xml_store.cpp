@@ -122,6 +122,13 @@ XmlElement XmlDocument::Root() const {
 
 platform::Status SaveStore(app::DataFolder& folder, std::string_view file_name,
                            const std::function<void(XmlWriter&)>& build) {
+  XmlWriter writer;
+  build(writer);
+  return SaveStoreText(folder, file_name, writer.str());
+}
+
+platform::Status SaveStoreText(app::DataFolder& folder, std::string_view file_name,
+                               std::string_view document) {
   platform::FileSystem& files = folder.machine().files;
   const std::string store = folder.GetDataFilePath(file_name);
   const std::string temp =
@@ -137,9 +144,7 @@ platform::Status SaveStore(app::DataFolder& folder, std::string_view file_name,
   platform::Result<std::unique_ptr<platform::WritableFile>> file =
       files.OpenWrite(temp, platform::OpenMode::CreateAlways);
   if (!file) return file.status();
-  XmlWriter writer;
-  build(writer);
-  const Status written = file->Write(writer.str());
+  const Status written = file->Write(document);
   const Status closed = file->Close();
   if (!written || !closed) {
     // Keep the store file: it still holds the last complete document.

@@ -134,6 +134,9 @@ class XmlDocument {
 // ignore the result (saves are silent); it is there for tests and kvdiag.
 platform::Status SaveStore(app::DataFolder& folder, std::string_view file_name,
                            const std::function<void(XmlWriter&)>& build);
+// The same with the whole document already written (header included).
+platform::Status SaveStoreText(app::DataFolder& folder, std::string_view file_name,
+                               std::string_view document);
 
 // Loads the store `file_name` from the data folder by the rules above. On
 // failure the store keeps its defaults; the status says why: NotFound when

@@ -7,6 +7,7 @@
 #include "app/shell_actions.h"
 #include "app/startup.h"
 #include "platform/win32/wide.h"
+#include "service/software_list_store.h"
 #include "resource.h"
 #include "ui/dialogs.h"
 #include "ui/own_version.h"
@@ -140,6 +141,9 @@ std::function<void()> TestStartupJob() {
 
 void ClientApp::RunStartupRefresh() {
   std::function<void()> job = startup_job_;
+  // The software list's merge with a fresh inventory; a failed refresh keeps
+  // the stored list and the next check refreshes again.
+  if (!job) job = [] { service::SoftwareListStore::Instance().Refresh(); };
   if (auto test_job = TestStartupJob()) job = std::move(test_job);
   app::StartupRefresh refresh(
       job, app::ProgressTracker::instance().range(),

@@ -10,8 +10,6 @@
 
 #include "app/data_folder.h"
 #include "inventory/inventory.h"
-#include "platform/fake/fake_machine.h"
-#include "platform/fake/machine_description.h"
 #include "tools/kvdiag/commands.h"
 #include "tools/kvdiag/diag_machine.h"
 #include "text/utf8.h"
@@ -71,41 +69,13 @@ int RunInventory(const Args& in) {
   Args args = in;
   DiagMachine dm(args);
   if (!dm.ok()) return 1;
+  if (!dm.ApplyMachineOption(args)) return 1;
   bool json = false;
-  std::string desc_file;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--json") json = true;
-    else if (args[i] == "--machine" && i + 1 < args.size() && desc_file.empty()) desc_file = args[++i];
     else return UsageError(kUsage);
   }
   platform::Machine& m = dm.machine();
-  if (!desc_file.empty()) {
-    // Only a fake machine takes a description; on Windows that means --reg.
-    auto* files = dynamic_cast<platform::FakeFileSystem*>(&m.files);
-    auto* shell = dynamic_cast<platform::FakeShell*>(&m.shell);
-    if (!files || !shell) {
-      std::fprintf(stderr, "kvdiag: --machine needs a replayed machine (--reg); "
-                           "use prepare-machine to set up a real one\n");
-      return 1;
-    }
-    const platform::Result<std::string> text = ReadLocalFile(desc_file);
-    if (!text) {
-      PrintFailure("read", desc_file, text.status());
-      return 1;
-    }
-    const auto d = platform::ParseMachineDescription(*text);
-    if (!d.ok) {
-      std::fprintf(stderr, "kvdiag: %s: %s\n", desc_file.c_str(), d.error.c_str());
-      return 1;
-    }
-    platform::ApplyToFakeMachine(d.description, *files, *shell);
-    // The exports may name files by the same placeholders.
-    if (auto copied = platform::CopyRegistryExpanded(m.registry, m.registry, m.shell); !copied) {
-      PrintFailure("expand the placeholders of", "the registry", copied.status());
-      return 1;
-    }
-  }
-  if (dm.replayed() || !desc_file.empty()) dm.AddSystemPrograms();
   app::DataFolder folder(m);
   inventory::Inventory inv(m, folder);
   inv.Run();

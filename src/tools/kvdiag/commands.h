@@ -27,6 +27,8 @@ int RunFileInfo(const Args& args);  // cmd_files.cpp
 int RunSplit(const Args& args);     // cmd_files.cpp
 int RunShortcut(const Args& args);  // cmd_files.cpp
 int RunInventory(const Args& args);  // cmd_inventory.cpp
+int RunSoftlist(const Args& args);   // cmd_softlist.cpp
+int RunRefresh(const Args& args);    // cmd_softlist.cpp
 int RunPrepareMachine(const Args& args);  // cmd_prepare_win.cpp (Windows only)
 
 // Exit code 2 with a usage line on stderr.

@@ -6,6 +6,10 @@
 #include <fstream>
 #include <sstream>
 
+#include <filesystem>
+
+#include "app/data_folder.h"
+#include "platform/fake/machine_description.h"
 #include "platform/fake/reg_file.h"
 
 namespace kv::diag {
@@ -72,6 +76,107 @@ void DiagMachine::AddSystemPrograms() {
   for (const char* exe : {"MsiExec.exe", "rundll32.exe", "RegSvr32.exe", "cmd.exe"})
     if (!m.files.Exists(*system + "\\" + exe))
       m.files.WriteAll(*system + "\\" + exe, "").IgnoreError();  // a stand-in only
+}
+
+bool DiagMachine::ApplyMachineOption(Args& args) {
+  std::string desc_file;
+  Args rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--machine" && i + 1 < args.size() && desc_file.empty()) desc_file = args[++i];
+    else rest.push_back(args[i]);
+  }
+  args = rest;
+  if (!desc_file.empty()) {
+    // Only a fake machine takes a description; on Windows that means --reg.
+    platform::Machine& m = machine();
+    auto* files = dynamic_cast<platform::FakeFileSystem*>(&m.files);
+    auto* shell = dynamic_cast<platform::FakeShell*>(&m.shell);
+    if (!files || !shell) {
+      std::fprintf(stderr, "kvdiag: --machine needs a replayed machine (--reg); "
+                           "use prepare-machine to set up a real one\n");
+      return false;
+    }
+    const platform::Result<std::string> text = ReadLocalFile(desc_file);
+    if (!text) {
+      PrintFailure("read", desc_file, text.status());
+      return false;
+    }
+    const auto d = platform::ParseMachineDescription(*text);
+    if (!d.ok) {
+      std::fprintf(stderr, "kvdiag: %s: %s\n", desc_file.c_str(), d.error.c_str());
+      return false;
+    }
+    platform::ApplyToFakeMachine(d.description, *files, *shell);
+    // The exports may name files by the same placeholders.
+    if (auto copied = platform::CopyRegistryExpanded(m.registry, m.registry, m.shell); !copied) {
+      PrintFailure("expand the placeholders of", "the registry", copied.status());
+      return false;
+    }
+  }
+  if (replayed() || !desc_file.empty()) AddSystemPrograms();
+  return true;
+}
+
+bool DiagMachine::TakeDataOption(Args& args) {
+  Args rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--data" && i + 1 < args.size() && data_dir_.empty()) data_dir_ = args[++i];
+    else rest.push_back(args[i]);
+  }
+  args = rest;
+  if (data_dir_.empty()) return true;
+#ifdef _WIN32
+  std::fprintf(stderr, "kvdiag: --data is for replayed machines; Windows uses the real data folder\n");
+  return false;
+#else
+  std::error_code ec;
+  std::filesystem::create_directories(data_dir_, ec);
+  app::DataFolder folder(machine());
+  const std::string target = folder.GetDataFolder();
+  for (const auto& entry : std::filesystem::directory_iterator(data_dir_, ec)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string name = entry.path().filename().string();
+    auto bytes = ReadLocalFile(entry.path().string());
+    if (!bytes) {
+      PrintFailure("read", entry.path().string(), bytes.status());
+      return false;
+    }
+    app::CreateDirectoryChain(machine().files, target + name);
+    if (platform::Status wrote = machine().files.WriteAll(target + name, *bytes); !wrote) {
+      PrintFailure("copy", entry.path().string(), wrote);
+      return false;
+    }
+    data_files_[name] = std::move(*bytes);
+  }
+  if (ec) {
+    PrintFailure("list", data_dir_, platform::Status::Error(platform::ErrorKind::NotFound, ec.message()));
+    return false;
+  }
+  return true;
+#endif
+}
+
+bool DiagMachine::SaveDataFolder() {
+  if (data_dir_.empty()) return true;
+  app::DataFolder folder(machine());
+  const std::string source = folder.GetDataFolder();
+  bool ok = true;
+  for (const platform::FolderEntry& e : machine().files.ListFolder(source)) {
+    if (e.info.directory) continue;
+    auto bytes = machine().files.ReadAll(source + e.name);
+    if (!bytes) continue;
+    auto known = data_files_.find(e.name);
+    if (known != data_files_.end() && known->second == *bytes) continue;  // unchanged: not rewritten
+    const std::string path = (std::filesystem::path(data_dir_) / e.name).string();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes->data(), static_cast<std::streamsize>(bytes->size()));
+    out.close();
+    if (!out) {
+      PrintFailure("write", path, platform::Status::Error(platform::ErrorKind::Other, path));
+      ok = false;
+    }
+  }
+  return ok;
 }
 
 }  // namespace kv::diag

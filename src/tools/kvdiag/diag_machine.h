@@ -2,6 +2,7 @@
 // The machine a kvdiag command looks at: this one (the real Windows machine
 // on Windows, an empty fake one elsewhere), or a fake machine replayed from
 // registry export files given with --reg.
+#include <map>
 #include <memory>
 #include <string>
 
@@ -22,9 +23,26 @@ class DiagMachine {
   // so they resolve on the search path as on the exporting machine.
   void AddSystemPrograms();
 
+  // Takes "--machine DESC.json" out of `args` and applies the description to
+  // the replayed machine (placeholders in the replayed registry expanded);
+  // then adds the system programs. False, with the reason printed, on a bad
+  // description or without --reg.
+  bool ApplyMachineOption(Args& args);
+
+  // Takes "--data DIR" out of `args` (not on Windows, where the client's real
+  // data folder is used): DIR's files are copied into the machine's data
+  // folder, and SaveDataFolder() writes back the files that changed, so a
+  // second run sees what the first one saved. False on a bad option.
+  bool TakeDataOption(Args& args);
+  // Writes the data folder's new and changed files back to DIR; true without
+  // --data. Prints what it cannot write.
+  bool SaveDataFolder();
+
  private:
   std::unique_ptr<platform::FakeMachine> fake_;
   bool ok_ = true;
+  std::string data_dir_;
+  std::map<std::string, std::string> data_files_;  // name -> bytes as read from DIR
 };
 
 // Reads a whole local file (a path of the machine kvdiag runs on); the

@@ -22,6 +22,9 @@ const std::vector<Command>& Commands() {
       {"split", "split TEXT", RunSplit},
       {"shortcut", "shortcut PATH", RunShortcut},
       {"inventory", "inventory [--json] [--reg FILE...] [--machine DESC.json]", RunInventory},
+      {"softlist", "softlist [--json] [--data DIR] [--reg FILE...]", RunSoftlist},
+      {"refresh", "refresh [--json] [--data DIR] [--reg FILE...] [--machine DESC.json]",
+       RunRefresh},
 #ifdef _WIN32
       {"prepare-machine", "prepare-machine DESC.json [--reg FILE...]", RunPrepareMachine},
 #endif

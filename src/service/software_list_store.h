@@ -1,0 +1,133 @@
+#pragma once
+// The software list: every program the inventory has ever found on this
+// machine with what the web service said about it, kept in "softList.xml"
+// and merged with a fresh inventory by Refresh(). One lock guards both
+// lists; it is recursive so that Save() may run inside a merge or while an
+// answer is applied.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/data_folder.h"
+#include "app/progress_tracker.h"
+#include "inventory/inventory.h"
+#include "inventory/uninstall_scanner.h"
+#include "platform/machine.h"
+#include "platform/status.h"
+#include "service/software_info.h"
+
+namespace kv::service {
+
+// What the last merge changed, by program name (for kvdiag and the log).
+struct RefreshChanges {
+  bool merged = false;  // false: nothing needed doing
+  std::vector<std::string> added;
+  std::vector<std::string> updated;      // installed version changed
+  std::vector<std::string> reinstalled;  // back from the removed list
+  std::vector<std::string> removed;
+};
+
+class SoftwareListStore {
+ public:
+  SoftwareListStore(platform::Machine& machine, app::DataFolder& data_folder,
+                    app::ProgressTracker& progress = app::ProgressTracker::instance());
+  SoftwareListStore(const SoftwareListStore&) = delete;
+  SoftwareListStore& operator=(const SoftwareListStore&) = delete;
+
+  // The process-wide list on the system machine, created on first use; it
+  // reports data-file problems to the process-wide activity log.
+  static SoftwareListStore& Instance();
+
+  // Reads "softList.xml" (or its ".bak") and the uninstall cache; does
+  // nothing when the installed list already holds a program. May set
+  // RescanNeeded (a program without run-time information, an executable
+  // that changed).
+  void Load();
+  // Writes the list, then the uninstall cache. Saves are silent for the
+  // client; the status is for kvdiag and tests. A document equal to what
+  // the file already holds is not written again.
+  platform::Status Save();
+  // Merges a fresh inventory when the machine changed (or RescanNeeded);
+  // true when nothing needed doing or the merge completed. A merge that
+  // fails leaves "softList.xml" as it was.
+  bool Refresh();
+  const RefreshChanges& last_changes() const { return changes_; }
+
+  // Indexes into the installed list, or -1; names compared without regard to case.
+  int FindByLocalId(std::string_view local_id) const;
+  int FindByGlobalId(std::string_view global_id) const;
+  // The first installed program whose linked uninstall entry has this DisplayName.
+  int FindByDisplayName(std::string_view display_name) const;
+  std::size_t Count() const;
+  // Throws std::out_of_range for a bad index.
+  SoftwarePtr At(std::size_t index) const;
+  std::vector<SoftwarePtr> Removed() const;
+
+  // A Flags bit of an installed program; a notification choice clears its
+  // pending State bit.
+  void SetFlag(std::size_t index, std::uint32_t bit, bool on);
+  void ToggleFlag(std::size_t index, std::uint32_t bit);
+  // Finds `program` by LocalId; when found sets UserRating and saves.
+  void SetUserRating(const SoftwareInfo& program, std::int32_t value);
+  // After the user uninstalled a program: empties its installed versions,
+  // releases its icons and moves it to the removed list.
+  void MarkUninstalled(std::size_t index);
+  // Empties VerOnServer of every installed program and saves, so that the
+  // next report sends every program again.
+  void ClearServerVersions();
+  // The first installed program whose icon the service lacks.
+  std::optional<std::size_t> FirstProgramNeedingIcon() const;
+  // The user confirmed the per-program notification choices.
+  void ConfirmNotificationCustomization();
+
+  std::int32_t registered_associations() const;
+  void set_registered_associations(std::int32_t n);
+  std::int32_t manager_state() const;
+  bool rescan_needed() const;
+  void set_rescan_needed(bool on);
+  bool has_new_versions() const;
+  void set_has_new_versions(bool on);
+  // GlobalIds the service sent that match no program; reported as uninstalled.
+  std::vector<std::string> unmatched_ids() const;
+  void set_unmatched_ids(std::vector<std::string> ids);
+
+  std::recursive_mutex& mutex() const { return mutex_; }
+  const inventory::UninstallScanner& scanner() const { return scanner_; }
+
+ private:
+  // Sets rescan_needed_ when an installed program's executable is gone or
+  // was written since it was seen; true when it did.
+  bool CheckExecutables();
+  bool MergeNeeded();
+  void Merge();
+  void CopyRunInfo(SoftwareInfo& program, const inventory::ProgramRecord& record);
+  void LoadIcons(SoftwareInfo& program);
+  void LinkEntries();
+  void SortInstalled();
+  std::string Document() const;
+
+  platform::Machine& machine_;
+  app::DataFolder& data_folder_;
+  app::ProgressTracker& progress_;
+  mutable std::recursive_mutex mutex_;
+  std::vector<SoftwarePtr> installed_;
+  std::vector<SoftwarePtr> removed_;
+  std::vector<std::string> unmatched_ids_;
+  std::int32_t registered_associations_ = 0;
+  std::int32_t manager_state_ = 0;
+  bool rescan_needed_ = false;
+  bool has_new_versions_ = false;
+  bool loaded_ = false;
+  // What "softList.xml" holds as far as this process knows; a save of the
+  // same text is skipped so an unchanged list never touches the file.
+  std::string file_text_;
+  inventory::UninstallScanner scanner_;
+  std::unique_ptr<inventory::Inventory> inventory_;
+  RefreshChanges changes_;
+};
+
+}  // namespace kv::service

@@ -1,0 +1,168 @@
+// kvdiag softlist and refresh: the stored software list, and one merge of a
+// fresh inventory into it with what changed. Natively they work on a
+// replayed machine whose data folder is a real folder (--data DIR), so a
+// second run sees what the first one saved; under Wine and on Windows on the
+// client's real data folder.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/data_folder.h"
+#include "service/software_list_store.h"
+#include "text/format.h"
+#include "tools/kvdiag/commands.h"
+#include "tools/kvdiag/diag_machine.h"
+#include "tools/kvdiag/json_out.h"
+#include "tools/kvdiag/table_out.h"
+
+namespace kv::diag {
+namespace {
+
+using service::SoftwareInfo;
+using service::SoftwarePtr;
+
+constexpr const char* kSoftlistUsage = "softlist [--json] [--data DIR] [--reg FILE...]";
+constexpr const char* kRefreshUsage =
+    "refresh [--json] [--data DIR] [--reg FILE...] [--machine DESC.json]";
+
+void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+
+std::string BitNames(std::uint32_t bits, std::initializer_list<std::pair<std::uint32_t, const char*>> names) {
+  std::string out;
+  for (const auto& [bit, name] : names) {
+    if (!(bits & bit)) continue;
+    if (!out.empty()) out += ",";
+    out += name;
+    bits &= ~bit;
+  }
+  if (bits) out += (out.empty() ? "" : ",") + text::Format("0x%X", bits);
+  return out;
+}
+
+std::string FlagNames(std::uint32_t flags) {
+  using namespace service::flag;
+  return BitNames(flags, {{kNotifyComments, "comments"}, {kNotifyQuestions, "questions"},
+                          {kNotifyFourth, "fourth"}, {kNotifyVersions, "versions"},
+                          {kNotifyAnswers, "answers"}, {kAddedLater, "added-later"},
+                          {kVersionUnknown, "version-unknown"}, {kIgnored, "ignored"}});
+}
+
+std::string StateNames(std::uint32_t state) {
+  using namespace service::state;
+  return BitNames(state, {{kNewComments, "new-comments"}, {kNewQuestions, "new-questions"},
+                          {kFourthPending, "fourth-pending"}, {kNewVersion, "new-version"},
+                          {kIconWanted, "icon-wanted"}, {kHistoryPending, "history-pending"},
+                          {kVersionChanged, "version-changed"}});
+}
+
+std::string ProgramJson(const SoftwareInfo& p) {
+  using inventory::FormatVersion;
+  std::string o = "{\"LocalId\": " + JsonQuote(p.LocalId);
+  o += ", \"GlobalId\": " + JsonQuote(p.GlobalId);
+  o += ", \"Name\": " + JsonQuote(p.Name);
+  o += ", \"Publisher\": " + JsonQuote(p.Publisher);
+  o += ", \"VerInstalled\": " + JsonQuote(FormatVersion(p.VerInstalled));
+  o += std::string(", \"Stable\": ") + (p.VerInstalledIsStableRelease ? "true" : "false");
+  o += ", \"VerLatestStable\": " + JsonQuote(FormatVersion(p.VerLatestStable));
+  o += ", \"VerLatestBeta\": " + JsonQuote(FormatVersion(p.VerLatestBeta));
+  o += ", \"Flags\": " + std::to_string(p.Flags);
+  o += ", \"State\": " + std::to_string(p.State);
+  o += ", \"cmdline\": " + JsonQuote(p.rti.cmdline.Format()) + "}";
+  return o;
+}
+
+std::string ListJson(const std::vector<SoftwarePtr>& list) {
+  std::string o = "[";
+  for (std::size_t i = 0; i < list.size(); ++i)
+    o += (i ? ",\n    " : "\n    ") + ProgramJson(*list[i]);
+  return o + (list.empty() ? "]" : "\n  ]");
+}
+
+void PrintTable(const char* title, const std::vector<SoftwarePtr>& list) {
+  using inventory::FormatVersion;
+  TableRows rows = {{"Name", "Installed", "Latest stable", "Latest beta", "Flags", "State"}};
+  for (const SoftwarePtr& p : list)
+    rows.push_back({p->Name, FormatVersion(p->VerInstalled), FormatVersion(p->VerLatestStable),
+                    FormatVersion(p->VerLatestBeta), FlagNames(p->Flags), StateNames(p->State)});
+  Print(std::string(title) + " (" + std::to_string(list.size()) + ")\n");
+  PrintColumns(rows, "  ");
+}
+
+std::vector<SoftwarePtr> Installed(const service::SoftwareListStore& store) {
+  std::vector<SoftwarePtr> out;
+  for (std::size_t i = 0; i < store.Count(); ++i) out.push_back(store.At(i));
+  return out;
+}
+
+std::string NamesJson(const std::vector<std::string>& names) {
+  std::string o = "[";
+  for (std::size_t i = 0; i < names.size(); ++i) o += (i ? ", " : "") + JsonQuote(names[i]);
+  return o + "]";
+}
+
+}  // namespace
+
+int RunSoftlist(const Args& in) {
+  Args args = in;
+  DiagMachine dm(args);
+  if (!dm.ok() || !dm.TakeDataOption(args)) return 1;
+  bool json = false;
+  for (const std::string& a : args) {
+    if (a == "--json") json = true;
+    else return UsageError(kSoftlistUsage);
+  }
+  app::DataFolder folder(dm.machine());
+  service::SoftwareListStore store(dm.machine(), folder);
+  store.Load();
+  if (json) {
+    Print("{\n  \"installed\": " + ListJson(Installed(store)) + ",\n  \"removed\": " +
+          ListJson(store.Removed()) + "\n}\n");
+  } else {
+    PrintTable("Installed", Installed(store));
+    PrintTable("Removed", store.Removed());
+  }
+  return 0;
+}
+
+int RunRefresh(const Args& in) {
+  Args args = in;
+  DiagMachine dm(args);
+  if (!dm.ok() || !dm.TakeDataOption(args) || !dm.ApplyMachineOption(args)) return 1;
+  bool json = false;
+  for (const std::string& a : args) {
+    if (a == "--json") json = true;
+    else return UsageError(kRefreshUsage);
+  }
+  app::DataFolder folder(dm.machine());
+  service::SoftwareListStore store(dm.machine(), folder);
+  // Loading is part of what a refresh at start-up costs, so it is timed too.
+  const auto start = std::chrono::steady_clock::now();
+  const bool ok = store.Refresh();
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  const service::RefreshChanges& c = store.last_changes();
+  const bool saved = dm.SaveDataFolder();
+  if (json) {
+    Print(text::Format("{\"ok\": %s, \"merged\": %s, \"milliseconds\": %.1f, ", ok ? "true" : "false",
+                       c.merged ? "true" : "false", ms) +
+          "\"added\": " + NamesJson(c.added) + ", \"updated\": " + NamesJson(c.updated) +
+          ", \"reinstalled\": " + NamesJson(c.reinstalled) + ", \"removed\": " +
+          NamesJson(c.removed) + ", \"installed\": " + std::to_string(store.Count()) + "}\n");
+  } else {
+    Print(text::Format("%s in %.1f ms; %llu programs installed, %llu removed\n",
+                       !ok ? "refresh failed" : c.merged ? "merged" : "nothing changed", ms,
+                       static_cast<unsigned long long>(store.Count()),
+                       static_cast<unsigned long long>(store.Removed().size())));
+    auto list = [](const char* what, const std::vector<std::string>& names) {
+      for (const std::string& n : names) Print(std::string("  ") + what + " " + n + "\n");
+    };
+    list("added", c.added);
+    list("updated", c.updated);
+    list("reinstalled", c.reinstalled);
+    list("removed", c.removed);
+  }
+  return ok && saved ? 0 : 1;
+}
+
+}  // namespace kv::diag
