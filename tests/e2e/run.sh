@@ -88,6 +88,39 @@ if [ "$what" = wine ] || [ "$what" = all ]; then
   # Browser's "12.0b3" against 12.0.0.3 shows whether it does).
   timeout 60 wine "$kvdiag_exe" inventory --json </dev/null >"$work/wine-cached.json"
   compare "wine, from the cache" "$work/wine-cached.json" || failed=1
+
+  # The software list on the same machine: the first refresh fills it, the
+  # second finds nothing to do and leaves "softList.xml" alone, and after one
+  # uninstall entry changes the third reports exactly that update.
+  refresh() {
+    timeout 60 wine "$kvdiag_exe" refresh --json </dev/null | tr -d '\r' >"$work/refresh-$1.json"
+    cat "$work/refresh-$1.json"
+  }
+  field() { python3 -c 'import json,sys; print(json.dumps(json.load(open(sys.argv[1]))[sys.argv[2]]))' "$work/refresh-$1.json" "$2"; }
+  expect() {  # run field expected
+    local got; got=$(field "$1" "$2")
+    if [ "$got" = "$3" ]; then echo "refresh $1: $2 = $got"; else echo "refresh $1: $2 = $got, expected $3"; failed=1; fi
+  }
+  data_win=$(timeout 60 wine "$kvdiag_exe" paths </dev/null | tr -d '\r' | sed -n 's/^data folder *//p')
+  softlist=$(winepath -u "${data_win}softList.xml" 2>/dev/null)
+  refresh first
+  expect first merged true
+  expect first installed 16
+  [ -f "$softlist" ] || { echo "no $softlist after the first refresh"; failed=1; }
+  before=$(stat -c %Y.%s "$softlist" 2>/dev/null || echo none)
+  sleep 1.1  # a rewrite within the same second would not show in the time
+  refresh second
+  expect second merged false
+  after=$(stat -c %Y.%s "$softlist" 2>/dev/null || echo none)
+  if [ "$before" = "$after" ]; then echo "refresh second: softList.xml not rewritten"
+  else echo "refresh second: softList.xml was rewritten ($before -> $after)"; failed=1; fi
+  timeout 60 wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Ledgerly' \
+    /v DisplayVersion /d 5.1 /f </dev/null >/dev/null 2>&1
+  refresh third
+  expect third merged true
+  expect third updated '["Ledgerly"]'
+  expect third added '[]'
+  expect third removed '[]'
 fi
 
 exit $failed
