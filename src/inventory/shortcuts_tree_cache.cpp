@@ -48,7 +48,7 @@ void WriteNode(store::XmlWriter& out, const ShortcutNode& node, const std::strin
   std::string tag = "Shortcut Name=\"";
   store::AppendXmlText(tag, node.Name);
   tag += "\" LinksTo=\"";
-  store::AppendXmlText(tag, node.LinksTo.Format());
+  store::AppendXmlText(tag, node.LinksTo.FormatForSplit());
   tag += "\" FileSize=\"";
   tag += Decimal(node.FileSize);
   tag += "\" LastWriteTime=\"";

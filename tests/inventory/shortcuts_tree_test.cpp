@@ -428,6 +428,24 @@ TEST_F(ShortcutsTreeTest, CacheRoundTripKeepsEveryField) {
   EXPECT_FALSE(Node("Acme")->Unseen);
 }
 
+TEST_F(ShortcutsTreeTest, ATargetWithBlanksAndNoArgumentsSurvivesTheCache) {
+  Exe("C:\\Tools\\Game Launcher.exe", "Game Launcher");
+  Exe("C:\\Tools\\Game.exe", "Game");
+  Link(kPrograms + "Game Launcher.lnk", "C:\\Tools\\Game Launcher.exe");
+  Link(kPrograms + "Game.lnk", "C:\\Tools\\Game.exe");
+  Link(kPrograms + "Game Setup.lnk", "C:\\Tools\\Game Launcher.exe", "/setup");
+  Scan();
+  const std::string saved = Saved();
+  EXPECT_NE(saved.find("LinksTo=\"&quot;C:\\Tools\\Game Launcher.exe&quot;\""), std::string::npos);
+  EXPECT_NE(saved.find("LinksTo=\"C:\\Tools\\Game.exe\""), std::string::npos);
+
+  ShortcutsTree loaded{m.machine, data, progress};
+  loaded.LoadCache();
+  for (const char* name : {"Game Launcher", "Game", "Game Setup"})
+    EXPECT_EQ(Node(loaded.root(), name)->LinksTo, Node(name)->LinksTo) << name;
+  EXPECT_EQ(Saved(loaded), saved);
+}
+
 // Settles the open point: a shortcut without its target, size or time is
 // passed over and the rest of the file is read.
 TEST_F(ShortcutsTreeTest, LoadingIncompleteAndOddElements) {
