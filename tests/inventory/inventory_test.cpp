@@ -47,6 +47,11 @@ class InventoryTest : public ::testing::Test {
     return nullptr;
   }
   void Run() { inventory.Run(); }
+  // The user's Start-menu programs folder on the fake machine.
+  static std::string ProgramsFolder() {
+    return "C:\\Users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\";
+  }
+
 
   platform::FakeMachine m;
   app::DataFolder folder{m.machine};
@@ -193,6 +198,51 @@ TEST_F(InventoryTest, ShortcutWhoseTargetIsGoneIsDropped) {
   // Without its shortcut the platform maker's entry has no command: ignored.
   ASSERT_EQ(inventory.IgnoredPrograms().size(), 1u);
   EXPECT_EQ(inventory.IgnoredPrograms()[0].Shortcut, nullptr);
+}
+
+// A program updated in place (new executable, same shortcut, same entry) and
+// living beside a file whose name is a prefix of its own: a running client,
+// a new process starting from the caches and one without caches must give
+// the same record.
+TEST_F(InventoryTest, ARunningANewAndAFreshProcessAgreeAfterAnInPlaceUpdate) {
+  const std::string exe = "C:\\Tools\\Game Launcher.exe";
+  AddExe(exe, 1, 0, "Game Launcher", "1.0 beta", "Lumen");
+  m.files.AddFile("C:\\Tools\\Game.exe", "MZ");
+  m.shell.AddShortcut(ProgramsFolder() + "Game Launcher.lnk", exe);
+  AddEntry("GameLauncher", "Game Launcher", "", "Lumen");
+  Run();
+  const ProgramRecord* before = Find(inventory.Programs(), "Game Launcher");
+  ASSERT_NE(before, nullptr);
+  EXPECT_EQ(FormatVersion(before->Version), "1.0 beta");
+  EXPECT_EQ(before->ReleaseStatus, "Beta");
+
+  m.clock.Advance(600'000'000);  // a minute later
+  AddExe(exe, 2, 0, "Game Launcher", "2.0", "Lumen");
+  struct Seen {
+    std::string version, status, path, shortcut;
+    bool operator==(const Seen&) const = default;
+  };
+  auto seen = [&](const Inventory& inv) {
+    const ProgramRecord* r = Find(inv.Programs(), "Game Launcher");
+    if (!r) return Seen{"no record", "", "", ""};
+    return Seen{FormatVersion(r->Version), r->ReleaseStatus, r->cmdline.Path,
+                r->Shortcut ? r->Shortcut->Name : "no shortcut"};
+  };
+  const Seen expected{"2.0", "Release", exe, "Game Launcher"};
+
+  Run();  // the running client scans again
+  EXPECT_EQ(seen(inventory), expected) << "running";
+
+  Inventory new_process(m.machine, folder, progress);
+  new_process.Run();  // starts from shtree.xml
+  EXPECT_EQ(seen(new_process), expected) << "from the cache";
+
+  const std::string cache = folder.GetDataFilePath("shtree.xml");
+  m.files.Delete(cache);
+  m.files.Delete(cache + ".bak");
+  Inventory fresh(m.machine, folder, progress);
+  fresh.Run();
+  EXPECT_EQ(seen(fresh), expected) << "without caches";
 }
 
 }  // namespace
