@@ -64,6 +64,11 @@ std::string CommandLine::Format() const {
   return "\"" + Path + "\" " + Arguments;
 }
 
+std::string CommandLine::FormatForSplit() const {
+  if (Arguments.empty() && Path.find(' ') != std::string::npos) return "\"" + Path + "\"";
+  return Format();
+}
+
 std::optional<std::string> CommandLine::FileName() const {
   std::size_t cut = Path.rfind('\\');
   if (cut == std::string::npos) cut = Path.rfind('/');

@@ -20,6 +20,10 @@ struct CommandLine {
 
   // "\"Path\" Arguments", or Path alone without arguments; "" without a path.
   std::string Format() const;
+  // Format(), but a path holding a blank is quoted even without arguments:
+  // Split would otherwise stop at the first blank-separated prefix that
+  // exists as a file. The caches store this form.
+  std::string FormatForSplit() const;
   bool IsEmpty() const { return Path.empty(); }
   // The part after the last backslash (or "/"); nullopt when there is none.
   std::optional<std::string> FileName() const;

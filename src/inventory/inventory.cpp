@@ -140,7 +140,9 @@ ProgramRecord Inventory::BuildRecord(const UninstallEntry& e, ShortcutNode* s) {
   if (s) r.cmdline = s->LinksTo;
 
   r.Publisher = e.Publisher;
-  if (r.Publisher.empty() && s && b && s->Binary) r.Publisher = s->Binary->CompanyName;
+  // Only from the shortcut's resource when that describes the program: not
+  // the runtime's company under the launcher rule.
+  if (r.Publisher.empty() && s && b && b == s->Binary.get()) r.Publisher = b->CompanyName;
 
   ReleaseStatusInput in;
   in.display_name = e.DisplayName;

@@ -50,6 +50,10 @@ constexpr std::string_view kInstallerFileNames[] = {
     "unins003.exe", "setup.exe",    "UninsHs.exe",
 };
 
+bool IsExecutablePath(std::string_view path) {
+  return path.size() > 5 && text::EqualsNoCase(path.substr(path.size() - 4), ".exe");
+}
+
 bool IsLinkFileName(std::string_view name) {
   return name.size() >= 4 && text::EqualsNoCase(name.substr(name.size() - 4), ".lnk");
 }
@@ -244,6 +248,8 @@ void ShortcutsTree::ScanFolder(const std::string& folder, ShortcutNode& node, bo
     }
     if (!IsLinkFileName(e.name)) continue;
     if (ShortcutNode* same = find_unchanged(e.name, e.info.last_write)) {
+      // A program updated in place keeps its shortcut: only its target tells.
+      if (same->Unseen) RefreshTarget(*same);
       same->Unseen = false;
       continue;
     }
@@ -312,20 +318,43 @@ bool ShortcutsTree::ResolveNew(const std::string& link_path, ShortcutNode& node)
   }
   node.Uninstaller = uninstall_commands_.count({node.LinksTo.Path, node.LinksTo.Arguments}) != 0;
   const std::string& path = node.LinksTo.Path;
-  if (path.size() <= 5 ||
-      !text::EqualsNoCase(std::string_view(path).substr(path.size() - 4), ".exe"))
-    return true;
+  if (!IsExecutablePath(path)) return true;
   if (IsDroppedTarget(path)) return false;
-  if (auto info = machine_.files.GetInfo(path); info && !info->directory)
-    node.FileSize = info->size;
-  if (!node.Uninstaller) {
-    auto binary = std::make_unique<FileVersionInfo>();
-    if (binary->Read(machine_.shell, path)) {
-      node.Binary = std::move(binary);
-      ApplyProductRules(node);
-    }
-  }
+  ReadTarget(node);
   return true;
+}
+
+void ShortcutsTree::ReadTarget(ShortcutNode& node) {
+  const std::string& path = node.LinksTo.Path;
+  node.FileSize = 0;
+  node.TargetWriteTime = 0;
+  node.Binary.reset();
+  node.BinaryFromCache = false;
+  if (auto info = machine_.files.GetInfo(path); info && !info->directory) {
+    node.FileSize = info->size;
+    node.TargetWriteTime = info->last_write;
+  }
+  if (node.Uninstaller) return;
+  auto binary = std::make_unique<FileVersionInfo>();
+  if (binary->Read(machine_.shell, path)) {
+    node.Binary = std::move(binary);
+    ApplyProductRules(node);
+  }
+}
+
+void ShortcutsTree::RefreshTarget(ShortcutNode& node) {
+  if (node.IsFolder || !IsExecutablePath(node.LinksTo.Path)) return;
+  std::uint64_t size = 0;
+  FileTime time = 0;
+  if (auto info = machine_.files.GetInfo(node.LinksTo.Path); info && !info->directory) {
+    size = info->size;
+    time = info->last_write;
+  }
+  // A cache written before the time was kept has 0 here: read once more.
+  if (size == node.FileSize && time == node.TargetWriteTime) return;
+  // Exactly what a fresh resolve gives, a failed read included: a new
+  // process without the cache would see the same.
+  ReadTarget(node);
 }
 
 const std::string& ShortcutsTree::NotepadProductName() {
@@ -359,15 +388,7 @@ void ShortcutsTree::ApplyProductRules(ShortcutNode& node) {
 }
 
 void ShortcutsTree::RefreshFileInfo() {
-  ForEachNode(root_, [this](ShortcutNode& node) {
-    if (!node.Binary) return;
-    auto binary = std::make_unique<FileVersionInfo>();
-    if (!binary->Read(machine_.shell, node.LinksTo.Path)) return;
-    node.Binary = std::move(binary);
-    node.BinaryFromCache = false;
-    // The same rules as the scan, or a refreshed name would differ from a scanned one.
-    ApplyProductRules(node);
-  });
+  ForEachNode(root_, [this](ShortcutNode& node) { RefreshTarget(node); });
 }
 
 // Saves are silent: a cache that cannot be written is rebuilt next time.

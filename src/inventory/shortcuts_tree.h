@@ -3,8 +3,8 @@
 // quick-launch shortcuts: folders and shortcuts, each shortcut resolved to
 // its target, sized, flagged when it is an uninstaller and carrying its
 // target's version information. Cached in "shtree.xml" so that a shortcut
-// whose file name and last-write time are unchanged is never resolved or
-// read again.
+// whose file name and last-write time are unchanged is never resolved again;
+// its target is only measured, and read again when it changed.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -33,6 +33,9 @@ struct ShortcutNode {
   bool Uninstaller = false;  // the target equals an uninstall entry's command
   CommandLine LinksTo;
   std::uint64_t FileSize = 0;  // of the target executable; 0 when not measured
+  // The target executable's last-write time when Binary was read; with
+  // FileSize it tells whether the target was replaced since. 0 when not measured.
+  platform::FileTime TargetWriteTime = 0;
   // A shortcut: its file's last-write time. A folder: one per physical folder
   // merged into it, in scan order.
   std::vector<platform::FileTime> LastWriteTimes;
@@ -65,8 +68,9 @@ class ShortcutsTree {
   void Scan(const UninstallScanner& uninstall);
   // Writes the whole tree to "shtree.xml" through the ".bak" sequence.
   void SaveCache();
-  // Reads the version information of every node that has some again and
-  // replaces it where the read succeeds.
+  // Reads the version information again for every shortcut whose target
+  // executable changed size or last-write time since it was read (Scan does
+  // this for the shortcuts it keeps).
   void RefreshFileInfo();
 
   const ShortcutNode& root() const { return root_; }
@@ -105,6 +109,11 @@ class ShortcutsTree {
   // Resolves a new shortcut into `node`; false when it is to be dropped.
   bool ResolveNew(const std::string& link_path, ShortcutNode& node);
   bool IsDroppedTarget(std::string_view path) const;
+  // Measures the target of `node` and, when it differs from what the node
+  // remembers, reads its version information again.
+  void RefreshTarget(ShortcutNode& node);
+  // Size, time and version information of the executable `node` points at.
+  void ReadTarget(ShortcutNode& node);
   // The notepad rule and the " Application" rule on a freshly read Binary.
   void ApplyProductRules(ShortcutNode& node);
   const std::string& NotepadProductName();

@@ -48,11 +48,17 @@ void WriteNode(store::XmlWriter& out, const ShortcutNode& node, const std::strin
   std::string tag = "Shortcut Name=\"";
   store::AppendXmlText(tag, node.Name);
   tag += "\" LinksTo=\"";
-  store::AppendXmlText(tag, node.LinksTo.Format());
+  store::AppendXmlText(tag, node.LinksTo.FormatForSplit());
   tag += "\" FileSize=\"";
   tag += Decimal(node.FileSize);
   tag += "\" LastWriteTime=\"";
   tag += Decimal(node.LastWriteTimes.empty() ? 0 : node.LastWriteTimes.front());
+  // The target's own time; older readers pass over it, and a file without it
+  // makes the next scan read the target once more.
+  if (node.TargetWriteTime != 0) {
+    tag += "\" TargetWriteTime=\"";
+    tag += Decimal(node.TargetWriteTime);
+  }
   if (node.Uninstaller) tag += "\" Uninstaller=\"true";
   tag += '"';
   if (!node.Binary) {
@@ -96,6 +102,8 @@ void LoadLevel(platform::Machine& machine, const store::XmlElement& element, Sho
     child->LinksTo.Split(machine, *links_to, false);
     child->FileSize = store::XmlTextToUInt64(*size);
     child->LastWriteTimes.push_back(store::XmlTextToUInt64(*time));
+    if (std::optional<std::string> target_time = e.Attribute("TargetWriteTime"))
+      child->TargetWriteTime = store::XmlTextToUInt64(*target_time);
     if (std::optional<std::string> flag = e.Attribute("Uninstaller"))
       child->Uninstaller = store::XmlTextToBool(*flag);
     if (std::optional<store::XmlElement> binary = e.Find("Binary")) {

@@ -12,8 +12,8 @@ namespace kv::inventory {
 inline constexpr std::string_view kShortcutsTreeFile = "shtree.xml";
 
 // Writes the tree below `root` through the ".bak" sequence: folders with
-// their last-write times, shortcuts with target, size, time, the Uninstaller
-// flag and the "Binary" element. Folders holding no shortcut are left out.
+// their last-write times, shortcuts with target, the target's size, the
+// link's time, the target's time, the Uninstaller flag and the "Binary" element. Folders holding no shortcut are left out.
 platform::Status SaveShortcutsTreeCache(app::DataFolder& folder, const ShortcutNode& root);
 
 // Appends the cached nodes below `root`, all marked unseen, targets split

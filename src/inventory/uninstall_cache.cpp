@@ -37,7 +37,7 @@ void WriteRecords(XmlWriter& w, const std::vector<UninstallEntry>& entries) {
     w.Text(kFieldIndent, "Publisher", e.Publisher);
     w.Text(kFieldIndent, "URLInfoAbout", e.URLInfoAbout);
     w.Text(kFieldIndent, "URLUpdateInfo", e.URLUpdateInfo);
-    w.Text(kFieldIndent, "UninstallString", e.UninstallString.Format());
+    w.Text(kFieldIndent, "UninstallString", e.UninstallString.FormatForSplit());
     w.Text(kFieldIndent, "AppFolder", e.AppFolder);
   }
   w.Close(after_record ? kRecordEnd : "", kRoot);

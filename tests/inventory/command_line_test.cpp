@@ -86,6 +86,23 @@ TEST_F(CommandLineTest, FormatFileNameAndIsExe) {
   EXPECT_TRUE(Split("").IsEmpty());
 }
 
+TEST_F(CommandLineTest, FormatForSplitReadsBackAsTheSameCommand) {
+  m.files.AddFile("C:\\Tools\\Game Launcher.exe", "MZ");
+  m.files.AddFile("C:\\Tools\\Game.exe", "MZ");
+  // Format() keeps its output; only the path alone with a blank changes.
+  EXPECT_EQ((CommandLine{"C:\\Tools\\Game Launcher.exe", ""}).Format(),
+            "C:\\Tools\\Game Launcher.exe");
+  EXPECT_EQ((CommandLine{"C:\\Tools\\Game Launcher.exe", ""}).FormatForSplit(),
+            "\"C:\\Tools\\Game Launcher.exe\"");
+  EXPECT_EQ((CommandLine{"C:\\Tools\\Game.exe", ""}).FormatForSplit(), "C:\\Tools\\Game.exe");
+  EXPECT_EQ((CommandLine{"", "/x"}).FormatForSplit(), "");
+  for (const CommandLine& c : {CommandLine{"C:\\Tools\\Game Launcher.exe", ""},
+                               CommandLine{"C:\\Tools\\Game Launcher.exe", "-w \"a b\""},
+                               CommandLine{"C:\\Tools\\Game.exe", "Launcher.exe"},
+                               CommandLine{"C:\\Tools\\Game.exe", ""}})
+    EXPECT_EQ(Split(c.FormatForSplit().c_str()), c) << c.FormatForSplit();
+}
+
 TEST_F(CommandLineTest, ResolveShortcutPrefersTheAdvertisedComponent) {
   m.shell.AddShortcut("C:\\Links\\Foo.lnk", "C:\\Program Files\\Foo Bar\\foo.exe", "-x");
   m.shell.AddAdvertisedShortcut("C:\\Links\\Adv.lnk", "C:\\Program Files\\Foo Bar\\foo.exe");

@@ -47,6 +47,10 @@ class InventoryTest : public ::testing::Test {
     return nullptr;
   }
   void Run() { inventory.Run(); }
+  // The user's Start-menu programs folder on the fake machine.
+  static std::string ProgramsFolder() {
+    return "C:\\Users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\";
+  }
 
   platform::FakeMachine m;
   app::DataFolder folder{m.machine};
@@ -193,6 +197,148 @@ TEST_F(InventoryTest, ShortcutWhoseTargetIsGoneIsDropped) {
   // Without its shortcut the platform maker's entry has no command: ignored.
   ASSERT_EQ(inventory.IgnoredPrograms().size(), 1u);
   EXPECT_EQ(inventory.IgnoredPrograms()[0].Shortcut, nullptr);
+}
+
+TEST_F(InventoryTest, AYearLikeEntryVersionNeverOverridesTheProgramsOwnVersion) {
+  // A build stamped with its date: the entry's year says less than the binary.
+  AddExe("C:\\Apps\\chronicle.exe", 0, 0, "Chronicle", "20120515.1");
+  AddEntry("Chronicle", "Chronicle", "2012", "A", "C:\\Apps\\chronicle.exe");
+  // The other way round the entry still wins (its major differs, and is no year).
+  AddExe("C:\\Apps\\ledger.exe", 2011, 0, "Ledger", "2011.0");
+  AddEntry("Ledger", "Ledger", "3.0", "A", "C:\\Apps\\ledger.exe");
+  Run();
+  EXPECT_EQ(FormatVersion(Find(inventory.Programs(), "Chronicle")->Version), "20120515.1");
+  EXPECT_EQ(FormatVersion(Find(inventory.Programs(), "Ledger")->Version), "3.0");
+}
+
+TEST_F(InventoryTest, VersionsFoundInTheDisplayName) {
+  // Larger than DisplayVersion, same major: the name's version is taken.
+  AddEntry("Delta", "Delta Sync 2.5.1", "2.0", "A");
+  // Without DisplayVersion the entry's own version comes from its name, and
+  // wins over a binary whose major differs.
+  AddExe("C:\\Apps\\foo.exe", 9, 0, "Foo Mapper", "9.0");
+  AddEntry("Foo", "Foo Mapper 3.1", "", "A", "C:\\Apps\\foo.exe");
+  Run();
+  const ProgramRecord* delta = Find(inventory.Programs(), "Delta Sync");
+  ASSERT_NE(delta, nullptr);
+  EXPECT_EQ(FormatVersion(delta->Version), "2.5.1");
+  const ProgramRecord* foo = Find(inventory.Programs(), "Foo Mapper");
+  ASSERT_NE(foo, nullptr);
+  EXPECT_EQ(FormatVersion(foo->Version), "3.1");
+}
+
+TEST_F(InventoryTest, NameAndShortNameFromTheProductName) {
+  AddExe("C:\\Apps\\reader.exe", 2, 0, "Foo Reader", "2.0");
+  AddEntry("AcmeFoo", "Acme Foo Reader 2.0", "2.0", "Acme", "C:\\Apps\\reader.exe");
+  // Not found in the display name as written: the product's spelling.
+  AddExe("C:\\Apps\\tool.exe", 1, 0, "Bar Tool", "1.0");
+  AddEntry("Bar", "BAR TOOL", "1.0", "Bar", "C:\\Apps\\tool.exe");
+  // Too unlike the display name: the display name stays.
+  AddExe("C:\\Apps\\other.exe", 1, 0, "Something Else", "1.0");
+  AddEntry("Baz", "Baz Viewer", "1.0", "Baz", "C:\\Apps\\other.exe");
+  Run();
+  const ProgramRecord* foo = Find(inventory.Programs(), "Acme Foo Reader");
+  ASSERT_NE(foo, nullptr);
+  EXPECT_EQ(foo->ShortName, "Foo Reader");
+  const ProgramRecord* bar = Find(inventory.Programs(), "Bar Tool");
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->ShortName, "");
+  EXPECT_EQ(bar->Entry->Id, "Bar");
+  const ProgramRecord* baz = Find(inventory.Programs(), "Baz Viewer");
+  ASSERT_NE(baz, nullptr);
+  EXPECT_EQ(baz->ShortName, "");
+}
+
+TEST_F(InventoryTest, UninstallWordsLeaveANameFromTheDisplayName) {
+  AddEntry("Blue", "Uninstall Blue Tool 1.2", "1.2", "A");
+  AddEntry("Red", "Red Tool uninstall", "", "A");
+  Run();
+  EXPECT_NE(Find(inventory.Programs(), "Blue Tool"), nullptr);
+  EXPECT_NE(Find(inventory.Programs(), "Red Tool"), nullptr);
+}
+
+TEST_F(InventoryTest, AJavaLauncherWithArgumentsSaysNothingAboutTheProgram) {
+  const std::string javaw = "C:\\Program Files\\Java\\jre8\\bin\\javaw.exe";
+  AddExe(javaw, 8, 0, "Java(TM) Platform SE 8", "8.0.3510.10", "Oracle Corporation");
+  m.files.AddFile("C:\\Program Files\\Starchart\\starchart.jar", "PK");
+  m.shell.AddShortcut(ProgramsFolder() + "Starchart.lnk", javaw,
+                      "-jar \"C:\\Program Files\\Starchart\\starchart.jar\"");
+  // Without a publisher of its own nothing vetoes the runtime's shortcut.
+  AddEntry("Starchart", "Starchart", "", "");
+  // Its icon's executable describes it instead; the runtime's company is
+  // still not the program's publisher.
+  AddExe("C:\\Program Files\\Orrery\\orrery.exe", 3, 2, "Orrery", "3.2", "Orrery Makers");
+  m.shell.AddShortcut(ProgramsFolder() + "Orrery.lnk", javaw, "-jar orrery.jar");
+  AddEntry("Orrery", "Orrery", "", "", "C:\\Program Files\\Orrery\\orrery.exe");
+  Run();
+  const ProgramRecord* star = Find(inventory.Programs(), "Starchart");
+  ASSERT_NE(star, nullptr);
+  ASSERT_NE(star->Shortcut, nullptr);
+  EXPECT_EQ(star->cmdline.Path, javaw);
+  EXPECT_FALSE(star->Version.IsPresent());
+  EXPECT_EQ(star->Publisher, "");
+  const ProgramRecord* orrery = Find(inventory.Programs(), "Orrery");
+  ASSERT_NE(orrery, nullptr);
+  ASSERT_NE(orrery->Shortcut, nullptr);
+  EXPECT_EQ(FormatVersion(orrery->Version), "3.2");
+  EXPECT_EQ(orrery->Publisher, "");
+}
+
+TEST_F(InventoryTest, TheJavaRuntimeItselfKeepsItsVersionResource) {
+  const std::string javaw = "C:\\Program Files\\Java\\jre8\\bin\\javaw.exe";
+  AddExe(javaw, 8, 0, "Java Console", "8.0.3510.10", "Oracle Corporation");
+  m.shell.AddShortcut(ProgramsFolder() + "Java Console.lnk", javaw);
+  AddEntry("JavaConsole", "Java Console", "", "");
+  Run();
+  const ProgramRecord* r = Find(inventory.Programs(), "Java Console");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(FormatVersion(r->Version), "8.0.3510.10");
+  EXPECT_EQ(r->Publisher, "Oracle Corporation");
+}
+
+// A program updated in place (new executable, same shortcut, same entry) and
+// living beside a file whose name is a prefix of its own: a running client,
+// a new process starting from the caches and one without caches must give
+// the same record.
+TEST_F(InventoryTest, ARunningANewAndAFreshProcessAgreeAfterAnInPlaceUpdate) {
+  const std::string exe = "C:\\Tools\\Game Launcher.exe";
+  AddExe(exe, 1, 0, "Game Launcher", "1.0 beta", "Lumen");
+  m.files.AddFile("C:\\Tools\\Game.exe", "MZ");
+  m.shell.AddShortcut(ProgramsFolder() + "Game Launcher.lnk", exe);
+  AddEntry("GameLauncher", "Game Launcher", "", "Lumen");
+  Run();
+  const ProgramRecord* before = Find(inventory.Programs(), "Game Launcher");
+  ASSERT_NE(before, nullptr);
+  EXPECT_EQ(FormatVersion(before->Version), "1.0 beta");
+  EXPECT_EQ(before->ReleaseStatus, "Beta");
+
+  m.clock.Advance(600'000'000);  // a minute later
+  AddExe(exe, 2, 0, "Game Launcher", "2.0", "Lumen");
+  struct Seen {
+    std::string version, status, path, shortcut;
+    bool operator==(const Seen&) const = default;
+  };
+  auto seen = [&](const Inventory& inv) {
+    const ProgramRecord* r = Find(inv.Programs(), "Game Launcher");
+    if (!r) return Seen{"no record", "", "", ""};
+    return Seen{FormatVersion(r->Version), r->ReleaseStatus, r->cmdline.Path,
+                r->Shortcut ? r->Shortcut->Name : "no shortcut"};
+  };
+  const Seen expected{"2.0", "Release", exe, "Game Launcher"};
+
+  Run();  // the running client scans again
+  EXPECT_EQ(seen(inventory), expected) << "running";
+
+  Inventory new_process(m.machine, folder, progress);
+  new_process.Run();  // starts from shtree.xml
+  EXPECT_EQ(seen(new_process), expected) << "from the cache";
+
+  const std::string cache = folder.GetDataFilePath("shtree.xml");
+  m.files.Delete(cache);
+  m.files.Delete(cache + ".bak");
+  Inventory fresh(m.machine, folder, progress);
+  fresh.Run();
+  EXPECT_EQ(seen(fresh), expected) << "without caches";
 }
 
 }  // namespace

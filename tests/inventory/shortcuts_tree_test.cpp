@@ -333,18 +333,89 @@ TEST_F(ShortcutsTreeTest, UnreadableAndMissingFoldersContributeNothing) {
   EXPECT_EQ(Shape(), "Locked{},Open{B}");
 }
 
-TEST_F(ShortcutsTreeTest, RefreshFileInfoRereadsWithTheSameRules) {
+TEST_F(ShortcutsTreeTest, RefreshFileInfoRereadsChangedTargetsWithTheSameRules) {
   Exe("C:\\Program Files\\Paint\\paint.exe", "Paint", "Acme", "1.0");
   Exe("C:\\Program Files\\Keep\\keep.exe", "Keep");
+  Exe("C:\\Program Files\\Same\\same.exe", "Same", "Acme", "1.0");
   Link(kPrograms + "Paint.lnk", "C:\\Program Files\\Paint\\paint.exe");
   Link(kPrograms + "Keep.lnk", "C:\\Program Files\\Keep\\keep.exe");
+  Link(kPrograms + "Same.lnk", "C:\\Program Files\\Same\\same.exe");
   Scan();
+  m.clock.Advance(10'000'000);
   Exe("C:\\Program Files\\Paint\\paint.exe", "Paint Application", "Acme", "2.0");
   m.files.AddFile("C:\\Program Files\\Keep\\keep.exe", "MZ no resource");
+  // Same size, same time: taken as unchanged, and not read.
+  const FileTime same_time = m.files.GetInfo("C:\\Program Files\\Same\\same.exe")->last_write;
+  Exe("C:\\Program Files\\Same\\same.exe", "Same", "Acme", "9.0");
+  m.files.SetLastWrite("C:\\Program Files\\Same\\same.exe", same_time);
+  exe_reads = 0;
   tree.RefreshFileInfo();
+  EXPECT_EQ(exe_reads, 2);
   EXPECT_EQ(Node("Paint")->Binary->ProductName, "Paint");
   EXPECT_EQ(Node("Paint")->Binary->ProductVersion, "2.0");
-  EXPECT_EQ(Node("Keep")->Binary->ProductName, "Keep") << "a failed read keeps what was there";
+  EXPECT_EQ(Node("Paint")->TargetWriteTime,
+            m.files.GetInfo("C:\\Program Files\\Paint\\paint.exe")->last_write);
+  // What a fresh resolve would find: no version information any more.
+  EXPECT_FALSE(Node("Keep")->Binary);
+  EXPECT_EQ(Node("Keep")->FileSize, 14u);
+  EXPECT_EQ(Node("Same")->Binary->ProductVersion, "1.0");
+}
+
+TEST_F(ShortcutsTreeTest, ScanRereadsATargetUpdatedBehindAnUnchangedShortcut) {
+  const std::string exe = "C:\\Program Files\\Acme\\acme.exe";
+  Exe(exe, "Acme", "Acme", "1.0 beta");
+  Link(kPrograms + "Acme.lnk", exe);
+  m.files.AddFile("C:\\Program Files\\Acme\\remove.exe", "MZ");
+  Uninstall("Acme", "C:\\Program Files\\Acme\\remove.exe");
+  Link(kPrograms + "Remove.lnk", "C:\\Program Files\\Acme\\remove.exe");
+  Scan();
+  ASSERT_EQ(Node("Acme")->Binary->ProductVersion, "1.0 beta");
+
+  Scan();
+  EXPECT_EQ(link_reads + exe_reads, 0) << "an unchanged target costs a stat only";
+
+  m.clock.Advance(10'000'000);
+  Exe(exe, "Acme", "Acme", "2.0");
+  m.files.AddFile("C:\\Program Files\\Acme\\remove.exe", "MZ, a newer one");
+  Scan();
+  EXPECT_EQ(link_reads, 0);
+  EXPECT_EQ(exe_reads, 1) << "the uninstaller is measured again, not read";
+  EXPECT_EQ(Node("Acme")->Binary->ProductVersion, "2.0");
+  EXPECT_EQ(Node("Remove")->FileSize, 15u);
+  EXPECT_FALSE(Node("Remove")->Binary);
+
+  // A new process from the cache agrees, and reads nothing more.
+  ShortcutsTree again{m.machine, data, progress};
+  const std::string saved = Saved();
+  again.LoadCache();
+  Scan(again);
+  EXPECT_EQ(link_reads + exe_reads, 0);
+  EXPECT_EQ(Node(again.root(), "Acme")->Binary->ProductVersion, "2.0");
+  EXPECT_EQ(Saved(again), saved);
+}
+
+TEST_F(ShortcutsTreeTest, ACacheWithoutTargetTimesRereadsEachTargetOnce) {
+  const std::string exe = "C:\\Program Files\\Acme\\acme.exe";
+  Exe(exe, "Acme", "Acme", "1.0");
+  Link(kPrograms + "Acme.lnk", exe);
+  Scan();
+  std::string saved = Saved();
+  const std::size_t at = saved.find(" TargetWriteTime=\"");
+  ASSERT_NE(at, std::string::npos);
+  saved.erase(at, saved.find('"', saved.find('"', at) + 1) + 1 - at);
+  // The file as the client wrote it before target times were kept, and the
+  // program updated since (same size, the time alone tells).
+  m.files.WriteAll(kCache, saved);
+  Exe(exe, "Acme", "Acme", "2.0");
+
+  ShortcutsTree old_file{m.machine, data, progress};
+  old_file.LoadCache();
+  EXPECT_EQ(Node(old_file.root(), "Acme")->TargetWriteTime, 0u);
+  Scan(old_file);
+  EXPECT_EQ(exe_reads, 1 + 1);  // notepad for the product rules, then the target
+  EXPECT_EQ(Node(old_file.root(), "Acme")->Binary->ProductVersion, "2.0");
+  Scan(old_file);
+  EXPECT_EQ(exe_reads, 0);
 }
 
 TEST_F(ShortcutsTreeTest, SavedBytes) {
@@ -360,6 +431,8 @@ TEST_F(ShortcutsTreeTest, SavedBytes) {
   Link(kDesktop + "Notes.lnk", "C:\\notes.txt", "", kT0 + 2);
   for (const char* f : {"Acme", "Acme\\Tools", "Acme\\Tools\\More", "Acme\\Tools\\More\\Deep"})
     m.files.SetLastWrite(kPrograms + f, kT0 + 100);
+  m.files.SetLastWrite("C:\\Program Files\\Acme\\reader.exe", kT0 + 50);
+  m.files.SetLastWrite("C:\\Program Files\\Acme\\remove.exe", kT0 + 51);
   Scan();
 
   // clang-format off
@@ -371,13 +444,15 @@ TEST_F(ShortcutsTreeTest, SavedBytes) {
             "  <Shortcut Name=\"Remove Acme\" "
             "LinksTo=\"&quot;C:\\Program Files\\Acme\\remove.exe&quot; /u\" "
             "FileSize=\"" + remove_size + "\" "
-            "LastWriteTime=\"133500000000000001\" Uninstaller=\"true\" />\r\n"
+            "LastWriteTime=\"133500000000000001\" TargetWriteTime=\"133500000000000051\" "
+            "Uninstaller=\"true\" />\r\n"
             "  <Folder Name=\"Tools\" LastWriteTime=\"" + t + "\">\r\n"
             "   <Folder Name=\"More\" LastWriteTime=\"" + t + "\">\r\n"
             "    <Folder Name=\"Deep\" LastWriteTime=\"" + t + "\">\r\n"
             "     <Shortcut Name=\"R&amp;D\" "
             "LinksTo=\"&quot;C:\\Program Files\\Acme\\reader.exe&quot; /open &quot;a b&quot;\" "
-            "FileSize=\"" + size + "\" LastWriteTime=\"133500000000000000\">\r\n"
+            "FileSize=\"" + size + "\" LastWriteTime=\"133500000000000000\" "
+            "TargetWriteTime=\"133500000000000050\">\r\n"
             "   <Binary>\r\n"
             "    <ProductName>Acme &quot;Reader&quot;</ProductName>\r\n"
             "    <ProductVersion>1.0.2.5</ProductVersion>\r\n"
@@ -426,6 +501,24 @@ TEST_F(ShortcutsTreeTest, CacheRoundTripKeepsEveryField) {
 
   tree.LoadCache();  // only into an empty tree
   EXPECT_FALSE(Node("Acme")->Unseen);
+}
+
+TEST_F(ShortcutsTreeTest, ATargetWithBlanksAndNoArgumentsSurvivesTheCache) {
+  Exe("C:\\Tools\\Game Launcher.exe", "Game Launcher");
+  Exe("C:\\Tools\\Game.exe", "Game");
+  Link(kPrograms + "Game Launcher.lnk", "C:\\Tools\\Game Launcher.exe");
+  Link(kPrograms + "Game.lnk", "C:\\Tools\\Game.exe");
+  Link(kPrograms + "Game Setup.lnk", "C:\\Tools\\Game Launcher.exe", "/setup");
+  Scan();
+  const std::string saved = Saved();
+  EXPECT_NE(saved.find("LinksTo=\"&quot;C:\\Tools\\Game Launcher.exe&quot;\""), std::string::npos);
+  EXPECT_NE(saved.find("LinksTo=\"C:\\Tools\\Game.exe\""), std::string::npos);
+
+  ShortcutsTree loaded{m.machine, data, progress};
+  loaded.LoadCache();
+  for (const char* name : {"Game Launcher", "Game", "Game Setup"})
+    EXPECT_EQ(Node(loaded.root(), name)->LinksTo, Node(name)->LinksTo) << name;
+  EXPECT_EQ(Saved(loaded), saved);
 }
 
 // Settles the open point: a shortcut without its target, size or time is

@@ -116,6 +116,39 @@ TEST(UninstallCache, AScannedListSurvivesTheRoundTrip) {
   EXPECT_EQ(w.Reload()[0].AppFolder, "C:\\Program Files\\Bar\\");  // derived again on load
 }
 
+TEST(UninstallCache, APathWithBlanksComesBackWholeBesideAShorterExistingPrefix) {
+  World w;
+  w.m.files.AddFile("C:\\Tools\\Game Launcher.exe", "MZ");
+  w.m.files.AddFile("C:\\Tools\\Game.exe", "MZ");
+  w.Put("Game", "DisplayName", "Game Launcher");
+  w.Put("Game", "UninstallString", "\"C:\\Tools\\Game Launcher.exe\"");
+  w.Put("Plain", "DisplayName", "Plain");
+  w.Put("Plain", "UninstallString", "C:\\Tools\\Game.exe");
+  ASSERT_TRUE(w.scanner.Scan());
+  ASSERT_EQ(w.scanner.At(0).UninstallString,
+            (CommandLine{"C:\\Tools\\Game Launcher.exe", ""}));
+  w.scanner.SaveCache();
+  const std::string saved = w.m.files.ReadAll(w.Path("ukey.xml")).value_or("");
+  // Quoted only where a blank needs it: other files stay as they were.
+  EXPECT_NE(saved.find("<UninstallString>&quot;C:\\Tools\\Game Launcher.exe&quot;</"),
+            std::string::npos);
+  EXPECT_NE(saved.find("<UninstallString>C:\\Tools\\Game.exe</"), std::string::npos);
+  std::vector<UninstallEntry> expected = w.scanner.entries();
+  for (auto& e : expected) e.IconGroup.clear();
+  EXPECT_EQ(w.Reload(), expected);
+
+  // A file from before the quoting reads as well as the machine allows: whole
+  // once the shorter prefix has gone.
+  std::string old = saved;
+  old.replace(old.find("&quot;C:\\Tools\\Game Launcher.exe&quot;"),
+              std::string_view("&quot;C:\\Tools\\Game Launcher.exe&quot;").size(),
+              "C:\\Tools\\Game Launcher.exe");
+  w.m.files.WriteAll(w.Path("ukey.xml"), old);
+  w.m.files.Delete("C:\\Tools\\Game.exe");
+  EXPECT_EQ(w.Reload()[0].UninstallString,
+            (CommandLine{"C:\\Tools\\Game Launcher.exe", ""}));
+}
+
 TEST(UninstallCache, LoadingFollowsTheStoreRules) {
   World w;
   w.m.files.AddFile("C:\\Program Files\\Kept\\u.exe", "MZ");
