@@ -44,7 +44,8 @@ void WriteProgram(XmlWriter& w, const SoftwareInfo& p) {
   w.Open(kProgram, "rti");
   w.Text(kRunInfo, "IconFile", p.rti.IconFile);
   w.Bool(kRunInfo, "IconFileIsUninstaller", p.rti.IconFileIsUninstaller);
-  w.Text(kRunInfo, "cmdline", p.rti.cmdline.Format());
+  // Quoted when the path holds a blank, so Split reads back the same command.
+  w.Text(kRunInfo, "cmdline", p.rti.cmdline.FormatForSplit());
   // An unknown size is an empty element, not "0".
   if (p.rti.ExeFileSize == 0) w.Text(kRunInfo, "ExeFileSize", "");
   else w.UInt64(kRunInfo, "ExeFileSize", p.rti.ExeFileSize);

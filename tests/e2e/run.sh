@@ -105,7 +105,7 @@ if [ "$what" = wine ] || [ "$what" = all ]; then
   softlist=$(winepath -u "${data_win}softList.xml" 2>/dev/null)
   refresh first
   expect first merged true
-  expect first installed 16
+  expect first installed 17
   [ -f "$softlist" ] || { echo "no $softlist after the first refresh"; failed=1; }
   before=$(stat -c %Y.%s "$softlist" 2>/dev/null || echo none)
   sleep 1.1  # a rewrite within the same second would not show in the time

@@ -239,6 +239,7 @@ TEST(SoftwareListFile, TwoProgramsAreWrittenExactly) {
   auto b = std::make_shared<SoftwareInfo>();
   b->LocalId = "/Gone";
   b->Name = "Gone";
+  b->rti.cmdline = {"C:\\Program Files\\Gone\\gone app.exe", ""};
   SoftwareListContents contents{{a}, {b}, 7, 1, false};
   const std::string doc = SoftwareListDocument(contents);
   const std::string expected =
@@ -309,7 +310,7 @@ TEST(SoftwareListFile, TwoProgramsAreWrittenExactly) {
       "   <rti>\r\n"
       "    <IconFile></IconFile>\r\n"
       "    <IconFileIsUninstaller>false</IconFileIsUninstaller>\r\n"
-      "    <cmdline></cmdline>\r\n"
+      "    <cmdline>&quot;C:\\Program Files\\Gone\\gone app.exe&quot;</cmdline>\r\n"
       "    <ExeFileSize></ExeFileSize>\r\n"
       "    <ExeLastWriteTime>0</ExeLastWriteTime>\r\n"
       "   </rti>\r\n"
@@ -325,6 +326,9 @@ TEST(SoftwareListFile, TwoProgramsAreWrittenExactly) {
   // It reads back to the same document.
   platform::FakeMachine m;
   m.files.AddFile("C:\\Program Files\\A\\a.exe", "MZ");
+  // A shorter program beside the one saved: the quoted path keeps it apart.
+  m.files.AddFile("C:\\Program Files\\Gone\\gone app.exe", "MZ");
+  m.files.AddFile("C:\\Program Files\\Gone\\gone", "MZ");
   const auto parsed = store::XmlDocument::Parse(doc);
   ASSERT_TRUE(parsed);
   const SoftwareListContents back = ReadSoftwareList(*parsed, m.machine);
