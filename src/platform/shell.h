@@ -1,6 +1,8 @@
 #pragma once
 // Shell port: special folders, the running executable, opening files and
-// URLs, environment strings, the search path, shortcuts and version resources.
+// URLs, environment strings, the search path, shortcuts, version resources
+// and icons.
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +32,20 @@ struct ShellLinkTarget {
   std::string arguments;
 };
 
+// The two icon sizes the software list draws.
+enum class IconSize { Large, Small };
+constexpr int IconPixels(IconSize size) { return size == IconSize::Large ? 48 : 16; }
+
+// An icon extracted from a file, at the size asked for: Windows scales the
+// image it chose to that size. The Win32 adapter exposes its HICON
+// (platform/win32/icon_win.h).
+class Icon {
+ public:
+  virtual ~Icon() = default;
+  virtual int width() const = 0;
+  virtual int height() const = 0;
+};
+
 class Shell {
  public:
   virtual ~Shell() = default;
@@ -56,6 +72,12 @@ class Shell {
   virtual std::optional<std::string> AdvertisedShortcutTarget(std::string_view link_path) = 0;
   // An ordinary shortcut's target; nullopt when it cannot be loaded.
   virtual std::optional<ShellLinkTarget> ReadShellLink(std::string_view link_path) = 0;
+  // An icon of an .exe, .dll or .ico file, as ExtractIconEx numbers them:
+  // `index` >= 0 is the position among the file's icon groups, -N the group
+  // with resource id N; an .ico file is one group at index 0. The image is
+  // chosen as ChooseIconImage (platform/icon_resources.h) describes.
+  // nullptr when the file has no such icon or cannot be read.
+  virtual std::unique_ptr<Icon> ExtractFileIcon(std::string_view file, int index, IconSize size) = 0;
 };
 
 }  // namespace kv::platform

@@ -10,9 +10,10 @@ namespace {
 constexpr const char* kDescription = R"({
   "folders": ["{ProgramFiles}\\Empty"],
   "executables": [
-    {"path": "{ProgramFiles}\\Acme\\acme.exe", "size": 5000,
+    {"path": "{ProgramFiles}\\Acme\\acme.exe", "size": 20000,
      "version": {"product": "3.1", "file": "3.1.4.1", "table": "040904E4",
-                 "strings": [["ProductName", "Acme"], ["CompanyName", "Acme Ltd"]]}},
+                 "strings": [["ProductName", "Acme"], ["CompanyName", "Acme Ltd"]]},
+     "icons": [[16, 32, 48], [24]]},
     {"path": "{System}\\notes.txt", "content": "hello"},
     {"path": "C:\\Tools\\plain.exe"}
   ],
@@ -30,7 +31,7 @@ TEST(MachineDescription, ReadsEveryPart) {
   ASSERT_EQ(d.folders.size(), 1u);
   ASSERT_EQ(d.executables.size(), 3u);
   const DescribedExecutable& acme = d.executables[0];
-  EXPECT_EQ(acme.size, 5000u);
+  EXPECT_EQ(acme.size, 20000u);
   ASSERT_TRUE(acme.version);
   EXPECT_EQ(acme.version->product[0], 3);
   EXPECT_EQ(acme.version->product[1], 1);
@@ -41,6 +42,7 @@ TEST(MachineDescription, ReadsEveryPart) {
   EXPECT_EQ(acme.version->translations[0].second, 0x04E4);
   ASSERT_EQ(acme.version->tables.size(), 1u);
   EXPECT_EQ(acme.version->tables[0].values[1].second, "Acme Ltd");
+  EXPECT_EQ(acme.icons, (std::vector<std::vector<int>>{{16, 32, 48}, {24}}));
   EXPECT_EQ(d.executables[1].content, "hello");
   EXPECT_FALSE(d.executables[2].version);
   ASSERT_EQ(d.shortcuts.size(), 2u);
@@ -61,6 +63,14 @@ TEST(MachineDescription, MistakesAreNamed) {
       {R"({"executables": [{"path": "a", "version": {"table": "0409"}}]})", "bad \"table\""},
       {R"({"executables": [{"path": "a", "version": {"strings": [["a"]]}}]})", "pairs"},
       {R"({"executables": [{"path": "a", "content": "", "version": {}}]})", "both"},
+      {R"({"executables": [{"path": "a", "content": "", "icons": [[16]]}]})", "both"},
+      {R"({"executables": [{"path": "a", "icons": [16]}]})", "lists of sizes"},
+      {R"({"executables": [{"path": "a", "icons": [[]]}]})", "lists of sizes"},
+      {R"({"executables": [{"path": "a", "icons": [[0]]}]})", "from 1 to 256"},
+      {R"({"executables": [{"path": "a", "icons": [[257]]}]})", "from 1 to 256"},
+      {R"({"executables": [{"path": "a", "icons": [[-16]]}]})", "from 1 to 256"},
+      {R"({"executables": [{"path": "a", "icons": [["16"]]}]})", "from 1 to 256"},
+      {R"({"executables": [{"path": "a", "icons": {}}]})", "\"icons\" has the wrong type"},
       {R"({"shortcuts": [{"link": "a.lnk"}]})", "shortcut 0 needs \"target\""},
       {R"({"shortcuts": [{"link": "a.lnk", "target": "", "last_write": "2025-13-01T10:00:00Z"}]})",
        "bad \"last_write\""},
@@ -68,6 +78,12 @@ TEST(MachineDescription, MistakesAreNamed) {
       {R"({"folders": [""]})", "non-empty"},
       {R"([])", "not an object"},
   };
+  std::string many = R"({"executables": [{"path": "a", "icons": [[1)";
+  for (int i = 0; i < 32; ++i) many += ", 1";
+  many += "]]}]}";
+  const DescriptionResult too_many = ParseMachineDescription(many);
+  EXPECT_FALSE(too_many.ok);
+  EXPECT_NE(too_many.error.find("more than 32 icon images"), std::string::npos) << too_many.error;
   for (const auto& [json, why] : cases) {
     const DescriptionResult r = ParseMachineDescription(json);
     EXPECT_FALSE(r.ok) << json;
@@ -98,14 +114,23 @@ TEST(MachineDescription, AppliedToAFakeMachine) {
   const std::string exe = "C:\\Program Files\\Acme\\acme.exe";
   auto image = m.files.ReadAll(exe);
   ASSERT_TRUE(image);
-  EXPECT_EQ(image->size(), 5000u);  // padded
+  EXPECT_EQ(image->size(), 20000u);  // padded
   EXPECT_EQ(m.shell.ReadVersionResource(exe),
             BuildVersionBlock(*r.description.executables[0].version));
+  // One group per list, ids from 1.
+  auto large = m.shell.ExtractFileIcon(exe, -2, IconSize::Large);
+  ASSERT_TRUE(large);
+  EXPECT_EQ(static_cast<FakeIcon&>(*large).image().width, 24);
+  auto small = m.shell.ExtractFileIcon(exe, 0, IconSize::Small);
+  ASSERT_TRUE(small);
+  EXPECT_EQ(static_cast<FakeIcon&>(*small).image().width, 16);
+  EXPECT_FALSE(m.shell.ExtractFileIcon(exe, 2, IconSize::Small));
   EXPECT_EQ(m.files.ReadAll("C:\\Windows\\system32\\notes.txt"), "hello");
   auto plain = m.files.ReadAll("C:\\Tools\\plain.exe");
   ASSERT_TRUE(plain);
   EXPECT_EQ(plain->substr(0, 2), "MZ");
   EXPECT_FALSE(m.shell.ReadVersionResource("C:\\Tools\\plain.exe"));
+  EXPECT_FALSE(m.shell.ExtractFileIcon("C:\\Tools\\plain.exe", 0, IconSize::Large));
 
   const std::string link =
       "C:\\Users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Acme\\Acme.lnk";

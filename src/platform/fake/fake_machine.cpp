@@ -134,6 +134,19 @@ std::optional<std::string> FakeShell::ReadVersionResource(std::string_view path)
   return ExtractVersionResource(*image);
 }
 
+std::unique_ptr<Icon> FakeShell::ExtractFileIcon(std::string_view file, int index, IconSize size) {
+  auto bytes = files_.ReadAll(file);
+  if (!bytes) return nullptr;
+  auto group = ReadIconGroup(*bytes, index);
+  if (!group) return nullptr;
+  const int pixels = IconPixels(size);
+  const auto chosen = ChooseIconImage(group->images, pixels);
+  if (!chosen) return nullptr;
+  IconImage image = std::move(group->images[*chosen]);
+  image.data.clear();
+  return std::make_unique<FakeIcon>(pixels, std::move(image));
+}
+
 std::optional<std::string> FakeShell::AdvertisedShortcutTarget(std::string_view link_path) {
   auto data = files_.ReadAll(link_path);
   if (!data || data->rfind(kAdvertisedMagic, 0) != 0) return std::nullopt;

@@ -9,6 +9,7 @@
 
 #include "platform/fake/fake_file_system.h"
 #include "platform/fake/fake_registry.h"
+#include "platform/icon_resources.h"
 #include "platform/machine.h"
 #include "text/compare.h"
 
@@ -34,6 +35,20 @@ struct ExecuteCall {
   bool on_desktop_window;
 };
 
+// An icon the fake shell extracted: drawn at the size asked for, like
+// Windows, and the image chosen for it (without its data).
+class FakeIcon final : public Icon {
+ public:
+  FakeIcon(int pixels, IconImage image) : pixels_(pixels), image_(std::move(image)) {}
+  int width() const override { return pixels_; }
+  int height() const override { return pixels_; }
+  const IconImage& image() const { return image_; }
+
+ private:
+  int pixels_;
+  IconImage image_;
+};
+
 class FakeShell final : public Shell {
  public:
   explicit FakeShell(FakeFileSystem& files);
@@ -48,6 +63,9 @@ class FakeShell final : public Shell {
   std::optional<std::string> ReadVersionResource(std::string_view path) override;
   std::optional<std::string> AdvertisedShortcutTarget(std::string_view link_path) override;
   std::optional<ShellLinkTarget> ReadShellLink(std::string_view link_path) override;
+  // Icons of real PE images and .ico files in the fake file system; the
+  // result is a FakeIcon.
+  std::unique_ptr<Icon> ExtractFileIcon(std::string_view file, int index, IconSize size) override;
 
   // Environment variables, names without regard to case.
   void SetEnvironment(std::string name, std::string value);

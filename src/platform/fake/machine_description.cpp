@@ -157,6 +157,7 @@ bool ParseExecutable(const JsonValue& v, const std::string& where, DescribedExec
   const JsonValue* has_content = f.Get("content", Kind::String, false);
   const JsonValue* size = f.Get("size", Kind::Number, false);
   const JsonValue* version = f.Get("version", Kind::Object, false);
+  const JsonValue* icons = f.Get("icons", Kind::Array, false);
   if (!f.Done()) return false;
   if (exe.path.empty()) return f.Fail("has an empty \"path\"");
   if (has_content) exe.content = has_content->text;
@@ -169,6 +170,23 @@ bool ParseExecutable(const JsonValue& v, const std::string& where, DescribedExec
     VersionSpec layout;
     if (!ParseVersionSpec(*version, where + " version", layout, error)) return false;
     exe.version = std::move(layout);
+  }
+  if (icons) {
+    if (has_content) return f.Fail("has both \"content\" and \"icons\"");
+    // A few images at most: each one is up to 270 KB of pixels.
+    constexpr std::size_t kMaxImages = 32;
+    std::size_t images = 0;
+    for (const JsonValue& group : icons->items) {
+      if (group.kind != Kind::Array || group.items.empty())
+        return f.Fail("\"icons\" needs non-empty lists of sizes");
+      exe.icons.emplace_back();
+      for (const JsonValue& size : group.items) {
+        if (size.kind != Kind::Number || size.negative || size.number < 1 || size.number > 256)
+          return f.Fail("\"icons\" needs sizes from 1 to 256");
+        if (++images > kMaxImages) return f.Fail("has more than 32 icon images");
+        exe.icons.back().push_back(static_cast<int>(size.number));
+      }
+    }
   }
   return true;
 }
@@ -276,11 +294,12 @@ std::string ExecutableImage(const DescribedExecutable& exe) {
   std::string image;
   if (exe.content) {
     image = *exe.content;
-  } else if (exe.version) {
-    const std::string block = BuildVersionBlock(*exe.version);
-    image = BuildPeImage(&block);
   } else {
-    image = BuildPeImage(nullptr);
+    std::vector<IconGroupSpec> groups;
+    for (std::size_t i = 0; i < exe.icons.size(); ++i)
+      groups.push_back({static_cast<std::uint16_t>(i + 1), "", exe.icons[i]});
+    const std::string block = exe.version ? BuildVersionBlock(*exe.version) : "";
+    image = BuildPeImage(exe.version ? &block : nullptr, groups);
   }
   if (image.size() < exe.size) image.resize(static_cast<std::size_t>(exe.size), '\0');
   return image;

@@ -9,12 +9,14 @@
 //    "executables": [{"path": "...", "size": 40960, "content": "text",
 //                     "version": {"product": "3.1.0.0", "file": "3.1.4.1",
 //                                 "table": "040904b0",
-//                                 "strings": [["ProductName", "Acme"], ...]}}],
+//                                 "strings": [["ProductName", "Acme"], ...]},
+//                     "icons": [[16, 32, 48], [32]]}],
 //    "shortcuts": [{"link": "...lnk", "target": "...", "arguments": "",
 //                   "last_write": "2025-03-01T10:00:00Z" or a FILETIME number}]}
 //
 // An executable without "content" is a PE image, with a VERSIONINFO when it
-// has "version"; "size" pads it with zeros.
+// has "version" and one icon group per list of image sizes in "icons" (ids
+// 1, 2, ... in order); "size" pads it with zeros.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,6 +39,7 @@ struct DescribedExecutable {
   std::optional<std::string> content;  // raw bytes instead of a PE image
   std::uint64_t size = 0;              // pad to this many bytes
   std::optional<VersionSpec> version;
+  std::vector<std::vector<int>> icons;  // image sizes, one list per group
 };
 
 struct DescribedShortcut {

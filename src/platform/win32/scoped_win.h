@@ -77,6 +77,14 @@ struct Icon {
   static void Close(Handle h) { DestroyIcon(h); }
 };
 
+// Bitmaps and other GDI objects the caller owns (GetIconInfo's bitmaps).
+struct GdiObject {
+  using Handle = HGDIOBJ;
+  static constexpr Handle kEmpty = nullptr;
+  static bool Valid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { DeleteObject(h); }
+};
+
 struct InternetHandle {
   using Handle = HINTERNET;
   static constexpr Handle kEmpty = nullptr;
@@ -90,6 +98,7 @@ using ScopedHKey = ScopedOwner<traits::HKey>;
 using ScopedHandle = ScopedOwner<traits::KernelHandle>;
 using ScopedFindHandle = ScopedOwner<traits::FindHandle>;
 using ScopedIcon = ScopedOwner<traits::Icon>;
+using ScopedGdiObject = ScopedOwner<traits::GdiObject>;
 using ScopedInternetHandle = ScopedOwner<traits::InternetHandle>;
 
 // A COM interface pointer that holds one reference.

@@ -46,6 +46,7 @@ class Win32Shell final : public Shell {
   std::optional<std::string> ReadVersionResource(std::string_view path) override;
   std::optional<std::string> AdvertisedShortcutTarget(std::string_view link_path) override;
   std::optional<ShellLinkTarget> ReadShellLink(std::string_view link_path) override;
+  std::unique_ptr<Icon> ExtractFileIcon(std::string_view file, int index, IconSize size) override;
 };
 
 class Win32Clock final : public Clock {
