@@ -12,10 +12,7 @@
 #include "inventory/uninstall_scanner.h"
 #include "inventory/version.h"
 #include "platform/file_time.h"
-
-namespace kv::platform {
-class Icon;  // platform/shell.h
-}  // namespace kv::platform
+#include "platform/shell.h"
 
 namespace kv::service {
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "app/activity_log.h"
+#include "service/program_icon.h"
 #include "service/software_list_file.h"
 #include "store/xml_store.h"
 #include "text/compare.h"
@@ -260,8 +261,13 @@ void SoftwareListStore::CopyRunInfo(SoftwareInfo& program, const inventory::Prog
 }
 
 void SoftwareListStore::LoadIcons(SoftwareInfo& program) {
-  // Icon extraction arrives with the Shell port's icon operation.
-  (void)program;
+  ProgramRunInfo& r = program.rti;
+  if (r.LargeIcon) return;
+  // The icon cache comes first once it exists; until then the search.
+  using platform::IconSize;
+  r.LargeIcon = ExtractProgramIcon(machine_.shell, program, IconSize::Large).icon;
+  if (!r.SmallIcon) r.SmallIcon = ExtractProgramIcon(machine_.shell, program, IconSize::Small).icon;
+  if (!r.LargeIcon) r.LargeIcon = r.SmallIcon;
 }
 
 void SoftwareListStore::SortInstalled() {

@@ -444,5 +444,25 @@ TEST_F(SoftwareListTest, UserChangesFollowTheirRules) {
   EXPECT_FALSE(store.FirstProgramNeedingIcon());
 }
 
+TEST_F(SoftwareListTest, InstalledProgramsGetIconsAndRemovedOnesLoseThem) {
+  Install("One", "One", "1.0");
+  Install("Two", "Two", "2.0");
+  platform::IconGroupSpec small_only;
+  small_only.sizes = {16};
+  m.files.AddFile("C:\\Program Files\\One\\One.exe", platform::BuildPeImage(nullptr, {small_only}));
+  ASSERT_TRUE(store.Refresh());
+  SoftwarePtr one = Program(store, "One");
+  ASSERT_TRUE(one->rti.SmallIcon);
+  ASSERT_TRUE(one->rti.LargeIcon);  // scaled from the only image, as Windows does
+  EXPECT_EQ(one->rti.LargeIcon->width(), 48);
+  EXPECT_EQ(static_cast<const platform::FakeIcon&>(*one->rti.LargeIcon).image().width, 16);
+  EXPECT_FALSE(Program(store, "Two")->rti.LargeIcon);  // its executable has no icon
+
+  Uninstall("One");
+  ASSERT_TRUE(store.Refresh());
+  EXPECT_FALSE(one->rti.LargeIcon);
+  EXPECT_FALSE(one->rti.SmallIcon);
+}
+
 }  // namespace
 }  // namespace kv::service
