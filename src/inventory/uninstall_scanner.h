@@ -1,6 +1,8 @@
 #pragma once
 // The installed programs as the uninstall registry lists them, merged by
 // display name and cached in "ukey.xml".
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,15 +38,20 @@ struct UninstallEntry {
 inline constexpr std::string_view kUninstallKeyPath =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
+class UninstallKeyCache;
+class UninstallKeyScan;
+
 class UninstallScanner {
  public:
   // Whether LoadCache and SaveCache use "ukey.xml"; the short-lived
   // scanners (the inventory's own, the change test's) are not cached.
   enum class Caching { Off, InDataFolder };
 
-  // Reads the system-folders table.
+  // Reads the system-folders table. Scans reuse what `keys` holds for
+  // unchanged subkeys; without it the scanner keeps its own.
   UninstallScanner(platform::Machine& machine, app::DataFolder& data_folder,
-                   Caching caching = Caching::Off);
+                   Caching caching = Caching::Off, UninstallKeyCache* keys = nullptr);
+  ~UninstallScanner();
 
   // Refills the list from the registry: HKLM's 64-bit view, HKLM's 32-bit
   // view, then HKCU, merged by display name; true when it is not empty.
@@ -70,7 +77,11 @@ class UninstallScanner {
   std::string AppFolderFromUninstaller(std::string_view uninstaller_path) const;
 
  private:
-  void ScanKey(platform::RootKey root, platform::RegView view);
+  void ScanKey(platform::RootKey root, platform::RegView view, UninstallKeyScan& scan);
+  // The entry one subkey gives, derived through `machine`; none when the
+  // subkey lists no program.
+  std::optional<UninstallEntry> ReadEntry(platform::Machine& machine, platform::RegistryKey& key,
+                                          const std::string& id) const;
   void Add(UninstallEntry entry);
 
   platform::Machine& machine_;
@@ -78,6 +89,8 @@ class UninstallScanner {
   Caching caching_;
   SystemFolders folders_;
   std::vector<UninstallEntry> entries_;
+  std::unique_ptr<UninstallKeyCache> own_keys_;
+  UninstallKeyCache* keys_;
 };
 
 }  // namespace kv::inventory

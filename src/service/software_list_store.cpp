@@ -30,7 +30,7 @@ SoftwareListStore::SoftwareListStore(platform::Machine& machine, app::DataFolder
     : machine_(machine),
       data_folder_(data_folder),
       progress_(progress),
-      scanner_(machine, data_folder, inventory::UninstallScanner::Caching::InDataFolder) {}
+      scanner_(machine, data_folder, inventory::UninstallScanner::Caching::InDataFolder, &keys_) {}
 
 SoftwareListStore& SoftwareListStore::Instance() {
   // Never destroyed: worker threads may still use it while the process ends.
@@ -52,6 +52,7 @@ void SoftwareListStore::Load() {
   if (!installed_.empty() || loaded_) return;
   loaded_ = true;
   scanner_.LoadCache();
+  keys_.Load(data_folder_);
   // The icon cache folder; the file itself is never created.
   data_folder_.GetDataFilePath("cache\\icons\\1.dat");
 
@@ -112,6 +113,7 @@ platform::Status SoftwareListStore::Save() {
     if (status) file_text_ = std::move(text);
   }
   scanner_.SaveCache();
+  keys_.Save(data_folder_).IgnoreError();  // silent, like the other caches
   return status;
 }
 
@@ -121,7 +123,8 @@ bool SoftwareListStore::MergeNeeded() {
   // An empty list is filled even on a machine without uninstall entries.
   if (rescan_needed_ || (installed_.empty() && removed_.empty())) return true;
   if (CheckExecutables()) return true;
-  inventory::UninstallScanner scratch(machine_, data_folder_);
+  inventory::UninstallScanner scratch(machine_, data_folder_,
+                                      inventory::UninstallScanner::Caching::Off, &keys_);
   scratch.Scan();
   return !scratch.SameAs(scanner_);
 }
@@ -133,7 +136,10 @@ bool SoftwareListStore::Refresh() {
   changes_ = RefreshChanges{};
   bool ok = true;
   if (installed_.empty()) Load();
-  if (MergeNeeded()) {
+  const bool merge = MergeNeeded();
+  // The change test may have read subkeys again; the next start reuses them.
+  if (!merge) keys_.Save(data_folder_).IgnoreError();
+  if (merge) {
     try {
       progress_.advance();
       Merge();
@@ -153,7 +159,8 @@ bool SoftwareListStore::Refresh() {
 
 void SoftwareListStore::Merge() {
   scanner_.Scan();
-  if (!inventory_) inventory_ = std::make_unique<inventory::Inventory>(machine_, data_folder_, progress_);
+  if (!inventory_)
+    inventory_ = std::make_unique<inventory::Inventory>(machine_, data_folder_, progress_, &keys_);
   inventory_->Run();
   progress_.advance();
 
