@@ -124,11 +124,14 @@ UninstallScanner::~UninstallScanner() = default;
 
 bool UninstallScanner::Scan() {
   entries_.clear();
+  by_name_.clear();
   UninstallKeyScan scan(*keys_, machine_, folders_.windows);
   // A 64-bit client sees 32-bit programs only in HKLM's 32-bit view.
   ScanKey(RootKey::LocalMachine, RegView::View64, scan);
   ScanKey(RootKey::LocalMachine, RegView::View32, scan);
   ScanKey(RootKey::CurrentUser, RegView::Native, scan);
+  by_name_.clear();
+  IndexIds();
   return !entries_.empty();
 }
 
@@ -197,8 +200,9 @@ std::optional<UninstallEntry> UninstallScanner::ReadEntry(platform::Machine& mac
 }
 
 void UninstallScanner::Add(UninstallEntry entry) {
-  for (UninstallEntry& earlier : entries_) {
-    if (!text::EqualsNoCase(earlier.DisplayName, entry.DisplayName)) continue;
+  const auto [it, added] = by_name_.try_emplace(text::FoldCase(entry.DisplayName), entries_.size());
+  if (!added) {
+    UninstallEntry& earlier = entries_[it->second];
     ProgramVersion old_version, new_version;
     ParseVersion(earlier.DisplayVersion, old_version);
     ParseVersion(entry.DisplayVersion, new_version);
@@ -207,6 +211,12 @@ void UninstallScanner::Add(UninstallEntry entry) {
     return;
   }
   entries_.push_back(std::move(entry));
+}
+
+void UninstallScanner::IndexIds() {
+  by_id_.clear();
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    by_id_.try_emplace(entries_[i].Id, static_cast<int>(i));
 }
 
 std::string UninstallScanner::AppFolderFromUninstaller(std::string_view uninstaller_path) const {
@@ -221,9 +231,8 @@ const UninstallEntry& UninstallScanner::At(std::size_t index) const {
 }
 
 int UninstallScanner::FindById(std::string_view id) const {
-  for (std::size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i].Id == id) return static_cast<int>(i);
-  return -1;
+  const auto it = by_id_.find(std::string(id));
+  return it == by_id_.end() ? -1 : it->second;
 }
 
 void UninstallScanner::LoadCache() {
@@ -234,6 +243,7 @@ void UninstallScanner::LoadCache() {
       e.AppFolder = AppFolderFromUninstaller(e.UninstallString.Path);
     entries_.push_back(std::move(e));
   }
+  IndexIds();
 }
 
 void UninstallScanner::SaveCache() {

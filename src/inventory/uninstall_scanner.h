@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "app/data_folder.h"
@@ -83,12 +84,16 @@ class UninstallScanner {
   std::optional<UninstallEntry> ReadEntry(platform::Machine& machine, platform::RegistryKey& key,
                                           const std::string& id) const;
   void Add(UninstallEntry entry);
+  void IndexIds();
 
   platform::Machine& machine_;
   app::DataFolder& data_folder_;
   Caching caching_;
   SystemFolders folders_;
   std::vector<UninstallEntry> entries_;
+  // Folded DisplayName to entry while scanning; Id to its first entry.
+  std::unordered_map<std::u32string, std::size_t> by_name_;
+  std::unordered_map<std::string, int> by_id_;
   std::unique_ptr<UninstallKeyCache> own_keys_;
   UninstallKeyCache* keys_;
 };
