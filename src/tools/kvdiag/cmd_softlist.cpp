@@ -105,16 +105,30 @@ std::string NamesJson(const std::vector<std::string>& names) {
 
 // What an unchanged refresh cannot go below: the uninstall subkeys with
 // their times and the shortcut folders with their files' times, listed and
-// nothing else. Returns the subkeys and files seen.
-std::pair<std::size_t, std::size_t> ListFloor(platform::Machine& machine) {
+// nothing else.
+struct Floor {
+  std::size_t keys = 0, files = 0;
+  double keys_ms = 0, files_ms = 0;
+};
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+Floor ListFloor(platform::Machine& machine) {
   using platform::RegView;
   using platform::RootKey;
-  std::size_t keys = 0, files = 0;
+  Floor f;
+  std::size_t& keys = f.keys;
+  std::size_t& files = f.files;
+  auto start = std::chrono::steady_clock::now();
   for (auto [root, view] : {std::pair{RootKey::LocalMachine, RegView::View64},
                             std::pair{RootKey::LocalMachine, RegView::View32},
                             std::pair{RootKey::CurrentUser, RegView::Native}})
     if (auto list = machine.registry.Open(root, inventory::kUninstallKeyPath, view))
       keys += list->SubKeys().size();
+  f.keys_ms = MillisecondsSince(start);
+  start = std::chrono::steady_clock::now();
   const auto walk = [&](auto& self, const std::string& folder, bool deep) -> void {
     for (const platform::FolderEntry& e : machine.files.ListFolder(folder)) {
       ++files;
@@ -129,7 +143,8 @@ std::pair<std::size_t, std::size_t> ListFloor(platform::Machine& machine) {
                               std::pair{SpecialFolder::Desktop, false},
                               std::pair{SpecialFolder::CommonDesktop, false}})
     if (auto path = machine.shell.GetFolder(folder)) walk(walk, *path, deep);
-  return {keys, files};
+  f.files_ms = MillisecondsSince(start);
+  return f;
 }
 
 }  // namespace
@@ -167,14 +182,14 @@ int RunRefresh(const Args& in) {
     else return UsageError(kRefreshUsage);
   }
   if (floor) {
-    const auto start = std::chrono::steady_clock::now();
-    const auto [keys, files] = ListFloor(dm.machine());
-    const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    Print(text::Format(json ? "{\"subkeys\": %llu, \"files\": %llu, \"milliseconds\": %.1f}\n"
-                            : "listed %llu uninstall subkeys and %llu shortcut files in %.1f ms\n",
-                       static_cast<unsigned long long>(keys),
-                       static_cast<unsigned long long>(files), ms));
+    const Floor f = ListFloor(dm.machine());
+    Print(text::Format(json ? "{\"subkeys\": %llu, \"subkeys_ms\": %.1f, \"files\": %llu, "
+                              "\"files_ms\": %.1f, \"milliseconds\": %.1f}\n"
+                            : "listed %llu uninstall subkeys in %.1f ms and %llu shortcut files "
+                              "in %.1f ms: %.1f ms\n",
+                       static_cast<unsigned long long>(f.keys), f.keys_ms,
+                       static_cast<unsigned long long>(f.files), f.files_ms,
+                       f.keys_ms + f.files_ms));
     return 0;
   }
   app::DataFolder folder(dm.machine());
