@@ -3,7 +3,9 @@
 // and all users' Programs folders and the desktops, every program executable
 // carrying a version resource: a first inventory with no shortcuts cache, a
 // second one in the same process when nothing changed, and one in a new
-// process that starts from the cache file.
+// process that starts from the cache file. Then the software list's refresh
+// of that machine: unchanged (in the same process and in a new one that
+// loads its files), and after one uninstall value changed.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -16,6 +18,7 @@
 #include "inventory/shortcuts_tree_cache.h"
 #include "platform/fake/fake_machine.h"
 #include "platform/fake/version_block_builder.h"
+#include "service/software_list_store.h"
 
 namespace {
 
@@ -106,6 +109,8 @@ struct World {
         shortcuts += 3;
       }
     }
+    // The machine was set up a while ago: its times are settled.
+    fake.clock.Advance(60ull * 10'000'000);
   }
 
   void DeleteCache() {
@@ -196,10 +201,85 @@ void BM_FullOverUnchanged(benchmark::State& state) {
   state.counters["ratio"] = unchanged > 0 ? full / unchanged : 0;
 }
 
+// The list filled and its files written, as after the first start.
+void FillSoftwareList(World& w) {
+  app::DataFolder data(w.machine);
+  service::SoftwareListStore store(w.machine, data, w.progress);
+  store.Refresh();
+  store.Refresh();  // records made by the merge's scans are all trusted now
+}
+
+// Nothing changed, the store kept in memory: the executables' times and the
+// uninstall subkeys' times are all a refresh looks at.
+void BM_RefreshUnchanged(benchmark::State& state) {
+  World& w = TheWorld();
+  FillSoftwareList(w);
+  app::DataFolder data(w.machine);
+  service::SoftwareListStore store(w.machine, data, w.progress);
+  store.Refresh();
+  std::size_t reused = 0;
+  for (auto _ : state) {
+    store.Refresh();
+    if (store.last_changes().merged) state.SkipWithError("merged");
+    reused = store.key_cache().reused();
+  }
+  state.counters["programs"] = static_cast<double>(store.Count());
+  state.counters["subkeys_reused"] = static_cast<double>(reused);
+}
+
+// Nothing changed, a new process: "softList.xml", "ukey.xml" and
+// "ukeyscan.xml" are loaded first, as at every start of the client.
+void BM_RefreshUnchangedNewProcess(benchmark::State& state) {
+  World& w = TheWorld();
+  FillSoftwareList(w);
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto data = std::make_unique<app::DataFolder>(w.machine);
+    auto store = std::make_unique<service::SoftwareListStore>(w.machine, *data, w.progress);
+    state.ResumeTiming();
+    store->Refresh();
+    if (store->last_changes().merged || store->key_cache().read() != 0) {
+      state.SkipWithError("not an unchanged refresh");
+      break;
+    }
+    state.PauseTiming();
+    store.reset();
+    data.reset();
+    state.ResumeTiming();
+  }
+}
+
+// One uninstall value changed since the last refresh: the change test reads
+// that subkey, the merge reuses every record and the shortcuts tree.
+void BM_RefreshAfterOneValueChanged(benchmark::State& state) {
+  World& w = TheWorld();
+  FillSoftwareList(w);
+  app::DataFolder data(w.machine);
+  service::SoftwareListStore store(w.machine, data, w.progress);
+  store.Refresh();
+  const std::string key = std::string(inventory::kUninstallKeyPath) + "\\{100001-" + Word(1) + "}";
+  static int n = 0;  // the benchmark runs more than once on the same machine
+  for (auto _ : state) {
+    state.PauseTiming();
+    w.fake.registry.Write(RootKey::LocalMachine, key, "DisplayVersion",
+                          RegValue::String(++n % 2 ? "2.2" : "2.1"), RegView::View64);
+    w.fake.clock.Advance(60ull * 10'000'000);
+    state.ResumeTiming();
+    store.Refresh();
+    if (!store.last_changes().merged) {
+      state.SkipWithError("no merge");
+      break;
+    }
+  }
+}
+
 BENCHMARK(BM_FullInventory)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_UnchangedInventory)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_InventoryFromCacheFile)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FullOverUnchanged)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_RefreshUnchanged)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_RefreshUnchangedNewProcess)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_RefreshAfterOneValueChanged)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 }  // namespace
 

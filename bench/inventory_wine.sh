@@ -4,7 +4,11 @@
 # desktop, 3,000 executables) set up in a private Wine prefix by kvdiag.exe
 # prepare-machine, then timed with the real adapters: a full inventory (no
 # shortcuts cache), an inventory from the cache, and the uninstall scan
-# alone. Wine and wineserver share one CPU, as section 7 of the design asks
+# alone. Then the software list's refresh of the unchanged machine (a new
+# process each time, as at every start) against the floor measured in the
+# same run: listing the uninstall subkeys and the shortcut folders with
+# their times ("kvdiag.exe refresh --floor"). Both are the milliseconds the
+# program measures itself, so Wine's start-up is not counted in either. Wine and wineserver share one CPU, as section 7 of the design asks
 # for figures that are compared. Prints the median of N runs (default 3).
 # Usage: bench/inventory_wine.sh [N]
 set -euo pipefail
@@ -100,3 +104,22 @@ u=$(printf '%s\n' "${scan[@]}" | median)
 echo "full inventory:       $f s"
 echo "inventory from cache: $c s (full / cached = $(awk -v a="$f" -v b="$c" 'BEGIN {printf "%.1f", a / b}'))"
 echo "uninstall scan alone: $u s"
+
+# The list filled by a first refresh, then one more so that subkeys written
+# by prepare-machine moments ago are read once more and trusted from then on.
+pin "$kvdiag_exe" refresh >/dev/null
+pin "$kvdiag_exe" refresh >/dev/null
+ms() {  # args...: the "milliseconds" of kvdiag.exe ARGS --json
+  pin "$kvdiag_exe" "$@" --json >"$work/out.txt"
+  python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); print(d["milliseconds"]); sys.exit(1 if d.get("merged") else 0)' \
+    "$work/out.txt" || { echo "refresh merged on an unchanged machine" >&2; exit 1; }
+}
+refresh=() floor=()
+for _ in $(seq "$runs"); do
+  refresh+=("$(ms refresh)")
+  floor+=("$(ms refresh --floor)")
+done
+r=$(printf '%s\n' "${refresh[@]}" | median)
+l=$(printf '%s\n' "${floor[@]}" | median)
+echo "unchanged refresh:    $r ms"
+echo "listing floor:        $l ms (refresh / floor = $(awk -v a="$r" -v b="$l" 'BEGIN {printf "%.2f", a / b}'))"

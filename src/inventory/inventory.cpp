@@ -26,10 +26,10 @@ bool IsIgnoredPublisher(const std::string& publisher) {
 }  // namespace
 
 Inventory::Inventory(platform::Machine& machine, app::DataFolder& data_folder,
-                     app::ProgressTracker& progress)
+                     app::ProgressTracker& progress, UninstallKeyCache* keys)
     : machine_(machine),
       progress_(progress),
-      scanner_(machine, data_folder),
+      scanner_(machine, data_folder, UninstallScanner::Caching::Off, keys),
       tree_(machine, data_folder, progress) {}
 
 std::vector<FixedProgram> Inventory::FixedPrograms() const {

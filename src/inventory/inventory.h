@@ -40,8 +40,10 @@ struct FixedProgram {
 
 class Inventory {
  public:
+  // `keys`: the uninstall-subkey records to share with other scanners.
   Inventory(platform::Machine& machine, app::DataFolder& data_folder,
-            app::ProgressTracker& progress = app::ProgressTracker::instance());
+            app::ProgressTracker& progress = app::ProgressTracker::instance(),
+            UninstallKeyCache* keys = nullptr);
 
   // Scans everything again and replaces both lists.
   void Run();

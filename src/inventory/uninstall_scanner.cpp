@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "inventory/uninstall_cache.h"
+#include "inventory/uninstall_key_cache.h"
 #include "inventory/version.h"
 #include "text/compare.h"
 #include "text/utf8.h"
@@ -89,77 +90,119 @@ std::string LongFormOfShortName(platform::FileSystem& files, std::string path) {
   return longer;
 }
 
+// The rule of AppFolderFromUninstaller on the given file system.
+std::string AppFolderOf(platform::FileSystem& files, const std::string& windows,
+                        std::string_view uninstaller_path) {
+  const std::size_t cut = uninstaller_path.rfind('\\');
+  if (cut == std::string_view::npos) return {};
+  std::string folder =
+      LongFormOfShortName(files, std::string(uninstaller_path.substr(0, cut + 1)));
+  // An uninstaller kept in the Windows folder says nothing about the program's folder.
+  if (!windows.empty() && text::StartsWithNoCase(folder, windows)) return {};
+  if (!files.Exists(folder)) return {};
+  // A program living below a hidden folder is not one the user sees.
+  for (std::size_t i = 3; i < folder.size(); ++i) {
+    if (folder[i] != '\\') continue;
+    const std::optional<platform::FileInfo> info = files.GetInfo(folder.substr(0, i + 1));
+    if (!info || info->hidden) return {};
+  }
+  return folder;
+}
+
 }  // namespace
 
 UninstallScanner::UninstallScanner(platform::Machine& machine, app::DataFolder& data_folder,
-                                   Caching caching)
+                                   Caching caching, UninstallKeyCache* keys)
     : machine_(machine),
       data_folder_(data_folder),
       caching_(caching),
-      folders_(ReadSystemFolders(machine.shell)) {}
+      folders_(ReadSystemFolders(machine.shell)),
+      own_keys_(keys ? nullptr : std::make_unique<UninstallKeyCache>()),
+      keys_(keys ? keys : own_keys_.get()) {}
+
+UninstallScanner::~UninstallScanner() = default;
 
 bool UninstallScanner::Scan() {
   entries_.clear();
+  by_name_.clear();
+  UninstallKeyScan scan(*keys_, machine_, folders_.windows);
   // A 64-bit client sees 32-bit programs only in HKLM's 32-bit view.
-  ScanKey(RootKey::LocalMachine, RegView::View64);
-  ScanKey(RootKey::LocalMachine, RegView::View32);
-  ScanKey(RootKey::CurrentUser, RegView::Native);
+  ScanKey(RootKey::LocalMachine, RegView::View64, scan);
+  ScanKey(RootKey::LocalMachine, RegView::View32, scan);
+  ScanKey(RootKey::CurrentUser, RegView::Native, scan);
+  by_name_.clear();
+  IndexIds();
   return !entries_.empty();
 }
 
-void UninstallScanner::ScanKey(RootKey root, RegView view) {
+void UninstallScanner::ScanKey(RootKey root, RegView view, UninstallKeyScan& scan) {
   auto list =
       machine_.registry.Open(root, kUninstallKeyPath, view);
   if (!list) return;
-  for (const std::string& id : list->SubKeyNames()) {
+  for (const platform::SubKeyInfo& sub : list->SubKeys()) {
+    const std::string& id = sub.name;
     // A name that the Win32 enumeration cannot return whole (too long, or
     // with a zero inside, as a replayed export may hold) is skipped; it
     // does not end the whole list.
     if (id.empty() || id.find('\0') != std::string::npos || Utf16Length(id) >= kNameBuffer)
       continue;
+    if (const std::optional<UninstallEntry>* kept = scan.Reuse(root, view, sub)) {
+      if (*kept) Add(**kept);
+      continue;
+    }
     auto key =
         machine_.registry.Open(root, std::string(kUninstallKeyPath) + "\\" + id, view);
-    if (!key || IsSystemComponent(*key)) continue;
-
-    UninstallEntry e;
-    e.Id = id;
-    e.DisplayName = ReadTrimmed(*key, "DisplayName");
-    if (e.DisplayName.empty()) continue;
-    const std::optional<std::string> uninstall = ReadText(*key, "UninstallString");
-    if (!uninstall) continue;
-    e.UninstallString.Split(machine_, *uninstall, true);
-    if (e.UninstallString.Path.empty()) continue;
-
-    e.DisplayVersion = ReadTrimmed(*key, "DisplayVersion");
-    e.InstallLocation = ReadText(*key, "InstallLocation").value_or("");
-    e.Publisher = ReadTrimmed(*key, "Publisher");
-    e.DisplayIcon = ReadTrimmed(*key, "DisplayIcon");
-    e.IconGroup = ReadText(*key, "Inno Setup: Icon Group").value_or("");
-    e.Contact = ReadTrimmed(*key, "Contact");
-    e.HelpLink = ReadTrimmed(*key, "HelpLink");
-    e.InstallDate = ReadTrimmed(*key, "InstallDate");
-    e.InstallSource = ReadTrimmed(*key, "InstallSource");
-    e.URLInfoAbout = ReadTrimmed(*key, "URLInfoAbout");
-    e.URLUpdateInfo = ReadTrimmed(*key, "URLUpdateInfo");
-
-    std::string& location = e.InstallLocation;
-    if (!location.empty() && location.front() == '"') {
-      // The closing quote is taken to be the last character.
-      location.pop_back();
-      if (!location.empty()) location.erase(0, 1);
-    }
-    location = LongFormOfShortName(machine_.files, location);
-
-    e.AppFolder = location;
-    if (!e.AppFolder.empty() && e.AppFolder.back() != '\\') e.AppFolder += '\\';
-    if (e.AppFolder.empty()) e.AppFolder = AppFolderFromUninstaller(e.UninstallString.Path);
-    Add(std::move(e));
+    if (!key) continue;  // gone since the listing; nothing to remember
+    std::optional<UninstallEntry> e = ReadEntry(scan.recorder(), *key, id);
+    if (e) Add(*e);
+    scan.Store(root, view, sub, std::move(e));
   }
 }
 
+std::optional<UninstallEntry> UninstallScanner::ReadEntry(platform::Machine& machine,
+                                                          platform::RegistryKey& key,
+                                                          const std::string& id) const {
+  if (IsSystemComponent(key)) return std::nullopt;
+  UninstallEntry e;
+  e.Id = id;
+  e.DisplayName = ReadTrimmed(key, "DisplayName");
+  if (e.DisplayName.empty()) return std::nullopt;
+  const std::optional<std::string> uninstall = ReadText(key, "UninstallString");
+  if (!uninstall) return std::nullopt;
+  e.UninstallString.Split(machine, *uninstall, true);
+  if (e.UninstallString.Path.empty()) return std::nullopt;
+
+  e.DisplayVersion = ReadTrimmed(key, "DisplayVersion");
+  e.InstallLocation = ReadText(key, "InstallLocation").value_or("");
+  e.Publisher = ReadTrimmed(key, "Publisher");
+  e.DisplayIcon = ReadTrimmed(key, "DisplayIcon");
+  e.IconGroup = ReadText(key, "Inno Setup: Icon Group").value_or("");
+  e.Contact = ReadTrimmed(key, "Contact");
+  e.HelpLink = ReadTrimmed(key, "HelpLink");
+  e.InstallDate = ReadTrimmed(key, "InstallDate");
+  e.InstallSource = ReadTrimmed(key, "InstallSource");
+  e.URLInfoAbout = ReadTrimmed(key, "URLInfoAbout");
+  e.URLUpdateInfo = ReadTrimmed(key, "URLUpdateInfo");
+
+  std::string& location = e.InstallLocation;
+  if (!location.empty() && location.front() == '"') {
+    // The closing quote is taken to be the last character.
+    location.pop_back();
+    if (!location.empty()) location.erase(0, 1);
+  }
+  location = LongFormOfShortName(machine.files, location);
+
+  e.AppFolder = location;
+  if (!e.AppFolder.empty() && e.AppFolder.back() != '\\') e.AppFolder += '\\';
+  if (e.AppFolder.empty())
+    e.AppFolder = AppFolderOf(machine.files, folders_.windows, e.UninstallString.Path);
+  return e;
+}
+
 void UninstallScanner::Add(UninstallEntry entry) {
-  for (UninstallEntry& earlier : entries_) {
-    if (!text::EqualsNoCase(earlier.DisplayName, entry.DisplayName)) continue;
+  const auto [it, added] = by_name_.try_emplace(text::FoldCase(entry.DisplayName), entries_.size());
+  if (!added) {
+    UninstallEntry& earlier = entries_[it->second];
     ProgramVersion old_version, new_version;
     ParseVersion(earlier.DisplayVersion, old_version);
     ParseVersion(entry.DisplayVersion, new_version);
@@ -170,21 +213,14 @@ void UninstallScanner::Add(UninstallEntry entry) {
   entries_.push_back(std::move(entry));
 }
 
+void UninstallScanner::IndexIds() {
+  by_id_.clear();
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    by_id_.try_emplace(entries_[i].Id, static_cast<int>(i));
+}
+
 std::string UninstallScanner::AppFolderFromUninstaller(std::string_view uninstaller_path) const {
-  const std::size_t cut = uninstaller_path.rfind('\\');
-  if (cut == std::string_view::npos) return {};
-  std::string folder =
-      LongFormOfShortName(machine_.files, std::string(uninstaller_path.substr(0, cut + 1)));
-  // An uninstaller kept in the Windows folder says nothing about the program's folder.
-  if (!folders_.windows.empty() && text::StartsWithNoCase(folder, folders_.windows)) return {};
-  if (!machine_.files.Exists(folder)) return {};
-  // A program living below a hidden folder is not one the user sees.
-  for (std::size_t i = 3; i < folder.size(); ++i) {
-    if (folder[i] != '\\') continue;
-    const std::optional<platform::FileInfo> info = machine_.files.GetInfo(folder.substr(0, i + 1));
-    if (!info || info->hidden) return {};
-  }
-  return folder;
+  return AppFolderOf(machine_.files, folders_.windows, uninstaller_path);
 }
 
 const UninstallEntry& UninstallScanner::At(std::size_t index) const {
@@ -195,9 +231,8 @@ const UninstallEntry& UninstallScanner::At(std::size_t index) const {
 }
 
 int UninstallScanner::FindById(std::string_view id) const {
-  for (std::size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i].Id == id) return static_cast<int>(i);
-  return -1;
+  const auto it = by_id_.find(std::string(id));
+  return it == by_id_.end() ? -1 : it->second;
 }
 
 void UninstallScanner::LoadCache() {
@@ -208,6 +243,7 @@ void UninstallScanner::LoadCache() {
       e.AppFolder = AppFolderFromUninstaller(e.UninstallString.Path);
     entries_.push_back(std::move(e));
   }
+  IndexIds();
 }
 
 void UninstallScanner::SaveCache() {

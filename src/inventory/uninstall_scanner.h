@@ -1,8 +1,11 @@
 #pragma once
 // The installed programs as the uninstall registry lists them, merged by
 // display name and cached in "ukey.xml".
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "app/data_folder.h"
@@ -36,15 +39,20 @@ struct UninstallEntry {
 inline constexpr std::string_view kUninstallKeyPath =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
+class UninstallKeyCache;
+class UninstallKeyScan;
+
 class UninstallScanner {
  public:
   // Whether LoadCache and SaveCache use "ukey.xml"; the short-lived
   // scanners (the inventory's own, the change test's) are not cached.
   enum class Caching { Off, InDataFolder };
 
-  // Reads the system-folders table.
+  // Reads the system-folders table. Scans reuse what `keys` holds for
+  // unchanged subkeys; without it the scanner keeps its own.
   UninstallScanner(platform::Machine& machine, app::DataFolder& data_folder,
-                   Caching caching = Caching::Off);
+                   Caching caching = Caching::Off, UninstallKeyCache* keys = nullptr);
+  ~UninstallScanner();
 
   // Refills the list from the registry: HKLM's 64-bit view, HKLM's 32-bit
   // view, then HKCU, merged by display name; true when it is not empty.
@@ -70,14 +78,24 @@ class UninstallScanner {
   std::string AppFolderFromUninstaller(std::string_view uninstaller_path) const;
 
  private:
-  void ScanKey(platform::RootKey root, platform::RegView view);
+  void ScanKey(platform::RootKey root, platform::RegView view, UninstallKeyScan& scan);
+  // The entry one subkey gives, derived through `machine`; none when the
+  // subkey lists no program.
+  std::optional<UninstallEntry> ReadEntry(platform::Machine& machine, platform::RegistryKey& key,
+                                          const std::string& id) const;
   void Add(UninstallEntry entry);
+  void IndexIds();
 
   platform::Machine& machine_;
   app::DataFolder& data_folder_;
   Caching caching_;
   SystemFolders folders_;
   std::vector<UninstallEntry> entries_;
+  // Folded DisplayName to entry while scanning; Id to its first entry.
+  std::unordered_map<std::u32string, std::size_t> by_name_;
+  std::unordered_map<std::string, int> by_id_;
+  std::unique_ptr<UninstallKeyCache> own_keys_;
+  UninstallKeyCache* keys_;
 };
 
 }  // namespace kv::inventory

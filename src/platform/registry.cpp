@@ -2,6 +2,12 @@
 
 namespace kv::platform {
 
+std::vector<std::string> RegistryKey::SubKeyNames() {
+  std::vector<std::string> names;
+  for (SubKeyInfo& k : SubKeys()) names.push_back(std::move(k.name));
+  return names;
+}
+
 std::optional<std::string> RegistryKey::ReadString(std::string_view name) {
   auto v = Read(name);
   if (!v || (v->type != RegType::String && v->type != RegType::ExpandString)) return std::nullopt;

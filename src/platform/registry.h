@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_time.h"
 #include "platform/status.h"
 
 namespace kv::platform {
@@ -37,6 +38,14 @@ struct RegValue {
   }
 };
 
+// A subkey with its last-write time: Windows sets a key's time when one of
+// its values is written or deleted and when a subkey is created or deleted
+// below it (not for changes further down).
+struct SubKeyInfo {
+  std::string name;
+  FileTime last_write = 0;
+};
+
 struct NamedValue {
   std::string name;  // "" is the key's default value
   RegValue value;
@@ -45,12 +54,13 @@ struct NamedValue {
 class RegistryKey {
  public:
   virtual ~RegistryKey() = default;
-  virtual std::vector<std::string> SubKeyNames() = 0;
+  virtual std::vector<SubKeyInfo> SubKeys() = 0;
   virtual std::vector<NamedValue> Values() = 0;
   virtual std::optional<RegValue> Read(std::string_view name) = 0;
   virtual Status Write(std::string_view name, const RegValue& value) = 0;
   virtual Status DeleteValue(std::string_view name) = 0;
 
+  std::vector<std::string> SubKeyNames();
   // Text of a string value (REG_SZ or REG_EXPAND_SZ, unexpanded).
   std::optional<std::string> ReadString(std::string_view name);
   std::optional<std::uint32_t> ReadDword(std::string_view name);

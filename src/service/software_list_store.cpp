@@ -31,7 +31,7 @@ SoftwareListStore::SoftwareListStore(platform::Machine& machine, app::DataFolder
     : machine_(machine),
       data_folder_(data_folder),
       progress_(progress),
-      scanner_(machine, data_folder, inventory::UninstallScanner::Caching::InDataFolder) {}
+      scanner_(machine, data_folder, inventory::UninstallScanner::Caching::InDataFolder, &keys_) {}
 
 SoftwareListStore& SoftwareListStore::Instance() {
   // Never destroyed: worker threads may still use it while the process ends.
@@ -53,6 +53,7 @@ void SoftwareListStore::Load() {
   if (!installed_.empty() || loaded_) return;
   loaded_ = true;
   scanner_.LoadCache();
+  keys_.Load(data_folder_);
   // The icon cache folder; the file itself is never created.
   data_folder_.GetDataFilePath("cache\\icons\\1.dat");
 
@@ -113,6 +114,7 @@ platform::Status SoftwareListStore::Save() {
     if (status) file_text_ = std::move(text);
   }
   scanner_.SaveCache();
+  keys_.Save(data_folder_).IgnoreError();  // silent, like the other caches
   return status;
 }
 
@@ -122,7 +124,8 @@ bool SoftwareListStore::MergeNeeded() {
   // An empty list is filled even on a machine without uninstall entries.
   if (rescan_needed_ || (installed_.empty() && removed_.empty())) return true;
   if (CheckExecutables()) return true;
-  inventory::UninstallScanner scratch(machine_, data_folder_);
+  inventory::UninstallScanner scratch(machine_, data_folder_,
+                                      inventory::UninstallScanner::Caching::Off, &keys_);
   scratch.Scan();
   return !scratch.SameAs(scanner_);
 }
@@ -134,7 +137,10 @@ bool SoftwareListStore::Refresh() {
   changes_ = RefreshChanges{};
   bool ok = true;
   if (installed_.empty()) Load();
-  if (MergeNeeded()) {
+  const bool merge = MergeNeeded();
+  // The change test may have read subkeys again; the next start reuses them.
+  if (!merge) keys_.Save(data_folder_).IgnoreError();
+  if (merge) {
     try {
       progress_.advance();
       Merge();
@@ -154,7 +160,8 @@ bool SoftwareListStore::Refresh() {
 
 void SoftwareListStore::Merge() {
   scanner_.Scan();
-  if (!inventory_) inventory_ = std::make_unique<inventory::Inventory>(machine_, data_folder_, progress_);
+  if (!inventory_)
+    inventory_ = std::make_unique<inventory::Inventory>(machine_, data_folder_, progress_, &keys_);
   inventory_->Run();
   progress_.advance();
 

@@ -15,6 +15,7 @@
 #include "app/data_folder.h"
 #include "app/progress_tracker.h"
 #include "inventory/inventory.h"
+#include "inventory/uninstall_key_cache.h"
 #include "inventory/uninstall_scanner.h"
 #include "platform/machine.h"
 #include "platform/status.h"
@@ -97,6 +98,7 @@ class SoftwareListStore {
 
   std::recursive_mutex& mutex() const { return mutex_; }
   const inventory::UninstallScanner& scanner() const { return scanner_; }
+  const inventory::UninstallKeyCache& key_cache() const { return keys_; }
 
  private:
   // Sets rescan_needed_ when an installed program's executable is gone or
@@ -125,6 +127,8 @@ class SoftwareListStore {
   // What "softList.xml" holds as far as this process knows; a save of the
   // same text is skipped so an unchanged list never touches the file.
   std::string file_text_;
+  // One refresh's scans (change test, store, inventory) share these records.
+  inventory::UninstallKeyCache keys_;
   inventory::UninstallScanner scanner_;
   std::unique_ptr<inventory::Inventory> inventory_;
   RefreshChanges changes_;

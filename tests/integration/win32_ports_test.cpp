@@ -1,6 +1,9 @@
 // The real adapters on Wine's registry, shell folders and file system.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "app/activity_log.h"
 #include "app/data_folder.h"
 #include "app/settings.h"
@@ -57,6 +60,44 @@ TEST_F(RealRegistryTest, SubkeysEnumerateAndDeleteTreeRemovesThem) {
   ASSERT_EQ(names.size(), 2u);
   EXPECT_TRUE(reg.DeleteTree(RootKey::CurrentUser, kScratchKey));
   EXPECT_EQ(reg.Open(RootKey::CurrentUser, kScratchKey), nullptr);
+}
+
+// The times the uninstall scan relies on: a value written or deleted moves
+// its key's time, a subkey created or deleted moves its parent's, and a
+// change further down moves neither.
+TEST_F(RealRegistryTest, SubkeyTimesMoveAsTheScanExpects) {
+  auto& reg = Real().registry;
+  const std::string top = kScratchKey;
+  const auto time_of = [&](const std::string& parent, const char* name) -> platform::FileTime {
+    auto key = reg.Open(RootKey::CurrentUser, parent);
+    if (key)
+      for (const platform::SubKeyInfo& k : key->SubKeys())
+        if (k.name == name) return k.last_write;
+    ADD_FAILURE() << name;
+    return 0;
+  };
+  // Each step waits past the clock's tick so that a move shows.
+  const auto later = [] { std::this_thread::sleep_for(std::chrono::milliseconds(30)); };
+  ASSERT_TRUE(reg.Write(RootKey::CurrentUser, top + "\\A\\Deep", "v", RegValue::Dword(1)));
+  const platform::FileTime a0 = time_of(top, "A"), deep0 = time_of(top + "\\A", "Deep");
+  EXPECT_NE(a0, 0u);
+  later();
+  // Wine keeps the time when the same data is written again; Windows moves it.
+  ASSERT_TRUE(reg.Write(RootKey::CurrentUser, top + "\\A\\Deep", "v", RegValue::Dword(2)));
+  const platform::FileTime deep1 = time_of(top + "\\A", "Deep");
+  EXPECT_GT(deep1, deep0);
+  EXPECT_EQ(time_of(top, "A"), a0);      // not the parent
+  later();
+  ASSERT_TRUE(reg.Write(RootKey::CurrentUser, top + "\\A\\Other", "v", RegValue::Dword(1)));
+  const platform::FileTime a1 = time_of(top, "A");
+  EXPECT_GT(a1, a0);
+  EXPECT_EQ(time_of(top + "\\A", "Deep"), deep1);  // not a sibling
+  later();
+  ASSERT_TRUE(reg.DeleteValue(RootKey::CurrentUser, top + "\\A\\Deep", "v"));
+  EXPECT_GT(time_of(top + "\\A", "Deep"), deep1);
+  later();
+  ASSERT_TRUE(reg.DeleteTree(RootKey::CurrentUser, top + "\\A\\Other"));
+  EXPECT_GT(time_of(top, "A"), a1);
 }
 
 TEST_F(RealRegistryTest, TheTwoViewsOfHklmAreSeparate) {

@@ -151,5 +151,38 @@ TEST_F(FakeFileSystemTest, FailuresSayWhy) {
   EXPECT_TRUE(fs.ReadAll("C:\\d\\f").status().Is(ErrorKind::Other));
 }
 
+// A folder's time moves when a name in it is added, removed or renamed, as
+// on NTFS, and not when a file in it is rewritten; the drive root too.
+TEST_F(FakeFileSystemTest, FolderTimesFollowTheirNames) {
+  fs.AddFile("C:\\App\\a.exe", "MZ");
+  auto time = [&](const char* path) { return fs.GetInfo(path)->last_write; };
+  const FileTime t0 = m.clock.NowUtc();
+  EXPECT_EQ(time("C:\\"), t0);
+  EXPECT_EQ(time("C:\\App"), t0);
+
+  m.clock.Advance(10);
+  fs.AddFile("C:\\App\\a.exe", "MZ2");  // rewritten in place
+  ASSERT_TRUE(fs.WriteAll("C:\\App\\a.exe", "MZ3"));
+  EXPECT_EQ(time("C:\\App"), t0);
+  EXPECT_EQ(time("C:\\App\\a.exe"), t0 + 10);
+
+  const auto step = [&](auto change) {
+    m.clock.Advance(10);
+    change();
+    return time("C:\\App") == m.clock.NowUtc();
+  };
+  EXPECT_TRUE(step([&] { ASSERT_TRUE(fs.WriteAll("C:\\App\\b.txt", "x")); }));
+  EXPECT_TRUE(step([&] { ASSERT_TRUE(fs.Move("C:\\App\\a.exe", "C:\\App\\A.EXE", false)); }));
+  EXPECT_TRUE(step([&] { ASSERT_TRUE(fs.Copy("C:\\App\\b.txt", "C:\\App\\c.txt", true)); }));
+  EXPECT_FALSE(step([&] { ASSERT_TRUE(fs.Copy("C:\\App\\b.txt", "C:\\App\\c.txt", false)); }));
+  EXPECT_TRUE(step([&] { ASSERT_TRUE(fs.Delete("C:\\App\\c.txt")); }));
+  EXPECT_TRUE(step([&] { fs.MakeDirectory("C:\\App\\Sub"); }));
+  EXPECT_TRUE(step([&] { ASSERT_TRUE(fs.RemoveFolder("C:\\App\\Sub")); }));
+  EXPECT_FALSE(step([&] { fs.SetHidden("C:\\App\\b.txt", true); }));
+  m.clock.Advance(10);
+  fs.AddFolder("C:\\Other");
+  EXPECT_EQ(time("C:\\"), m.clock.NowUtc());
+}
+
 }  // namespace
 }  // namespace kv::platform

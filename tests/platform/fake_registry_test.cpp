@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/fake/fake_machine.h"
 #include "platform/fake/fake_registry.h"
 #include "platform/fake/reg_file.h"
 #include "text/utf8.h"
@@ -146,6 +147,50 @@ TEST(RegFile, DeletionsAndErrorsAreReported) {
   EXPECT_EQ(r.error, "line 3: bad dword");
   r = LoadRegFile(reg, "");
   EXPECT_FALSE(r.ok);
+}
+
+// Times as Windows keeps them: a value change stamps its key, a subkey
+// created or deleted stamps the parent, and nothing reaches further up.
+TEST(FakeRegistry, KeysCarryTheLastWriteTimeOfTheMachineClock) {
+  FakeMachine m;
+  FakeRegistry& reg = m.registry;
+  auto time_of = [&](const char* parent, const char* name) -> FileTime {
+    for (const SubKeyInfo& k : reg.Open(RootKey::CurrentUser, parent)->SubKeys())
+      if (k.name == name) return k.last_write;
+    ADD_FAILURE() << name;
+    return 0;
+  };
+  const FileTime t0 = m.clock.NowUtc();
+  reg.Write(RootKey::CurrentUser, "A\\B\\C", "x", RegValue::Dword(1));
+  EXPECT_EQ(time_of("A", "B"), t0);
+  EXPECT_EQ(time_of("A\\B", "C"), t0);
+
+  m.clock.Advance(10);
+  reg.Write(RootKey::CurrentUser, "A\\B\\C", "x", RegValue::Dword(1));  // same value
+  EXPECT_EQ(time_of("A\\B", "C"), t0 + 10);
+  EXPECT_EQ(time_of("A", "B"), t0);  // a value below does not stamp the parent
+
+  m.clock.Advance(10);
+  reg.Write(RootKey::CurrentUser, "A\\B\\D", "y", RegValue::Dword(2));
+  EXPECT_EQ(time_of("A", "B"), t0 + 20);
+  EXPECT_EQ(time_of("A\\B", "C"), t0 + 10);  // a sibling is not touched
+
+  m.clock.Advance(10);
+  reg.DeleteValue(RootKey::CurrentUser, "A\\B\\C", "x");
+  EXPECT_EQ(time_of("A\\B", "C"), t0 + 30);
+  EXPECT_FALSE(reg.DeleteValue(RootKey::CurrentUser, "A\\B\\C", "x"));
+  EXPECT_EQ(time_of("A\\B", "C"), t0 + 30);  // nothing deleted, nothing stamped
+
+  m.clock.Advance(10);
+  reg.DeleteTree(RootKey::CurrentUser, "A\\B\\D");
+  EXPECT_EQ(time_of("A", "B"), t0 + 40);
+  // An export replayed into the machine is stamped like any other write.
+  ASSERT_TRUE(LoadRegFile(reg, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A\\E]\r\n\"v\"=\"1\"\r\n").ok);
+  EXPECT_EQ(time_of("A", "E"), t0 + 40);
+
+  FakeRegistry no_clock;
+  no_clock.Write(RootKey::CurrentUser, "A\\B", "x", RegValue::Dword(1));
+  EXPECT_EQ(no_clock.Open(RootKey::CurrentUser, "A")->SubKeys().at(0).last_write, 0u);
 }
 
 }  // namespace

@@ -126,6 +126,41 @@ TEST_F(SoftwareListTest, AnUnchangedMachineLeavesTheFileUntouched) {
   EXPECT_EQ(m.files.GetInfo(FilePath())->last_write, written);
 }
 
+// The change test, the store's scan and the inventory's scan of one refresh
+// share the subkey records, and the next process starts from their file.
+TEST_F(SoftwareListTest, RefreshesReadOnlyTheSubkeysThatChanged) {
+  constexpr platform::FileTime kMinute = 60ull * 10'000'000;
+  // Past the fake machine's own folders: a time in the future is not trusted.
+  m.clock.Set(platform::FromCalendar({2027, 1, 1, 0, 0, 0, 0}));
+  Install("One", "One", "1.0");
+  Install("Two", "Two", "2.0");
+  Install("Three", "Three", "3.0");
+  m.clock.Advance(kMinute);
+  ASSERT_TRUE(store.Refresh());
+  ASSERT_TRUE(store.last_changes().merged);
+  EXPECT_EQ(store.key_cache().size(), 3u);
+  EXPECT_EQ(store.key_cache().reused(), 3u);  // the inventory's scan came second
+
+  ASSERT_TRUE(store.Refresh());
+  EXPECT_FALSE(store.last_changes().merged);
+  EXPECT_EQ(store.key_cache().read(), 0u);
+
+  m.registry.Write(RootKey::LocalMachine, std::string(kUninstall) + "Two", "DisplayVersion",
+                   RegValue::String("2.1"));
+  m.clock.Advance(kMinute);
+  ASSERT_TRUE(store.Refresh());
+  ASSERT_TRUE(store.last_changes().merged);
+  EXPECT_EQ(store.last_changes().updated, (std::vector<std::string>{"Two"}));
+  EXPECT_EQ(store.key_cache().read(), 0u);  // read once, by the change test
+  EXPECT_EQ(FormatVersion(Program(store, "Two")->VerInstalled), "2.1");
+
+  SoftwareListStore again{m.machine, folder, progress};
+  ASSERT_TRUE(again.Refresh());
+  EXPECT_FALSE(again.last_changes().merged);
+  EXPECT_EQ(again.key_cache().reused(), 3u);
+  EXPECT_EQ(again.key_cache().read(), 0u);
+}
+
 TEST_F(SoftwareListTest, ATouchedExecutableForcesAMerge) {
   Install("One", "One", "1.0");
   ASSERT_TRUE(store.Refresh());

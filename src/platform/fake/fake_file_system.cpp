@@ -116,6 +116,15 @@ bool FakeFileSystem::ParentExists(const std::string& normalized) const {
   return parent.rfind("\\\\", 0) == 0 && std::count(parent.begin(), parent.end(), '\\') == 3;
 }
 
+void FakeFileSystem::TouchParent(const std::string& normalized) {
+  const std::size_t cut = normalized.rfind('\\');
+  if (cut == std::string::npos) return;
+  const std::string key = Key(normalized.substr(0, cut));
+  auto it = entries_.find(key);
+  if (it != entries_.end()) it->second.info.last_write = clock_.NowUtc();
+  else root_times_[key] = clock_.NowUtc();
+}
+
 void FakeFileSystem::AddParents(const std::string& normalized) {
   std::size_t pos = normalized.rfind('\\');
   if (pos == std::string::npos || pos < 3) return;
@@ -128,6 +137,7 @@ void FakeFileSystem::AddParents(const std::string& normalized) {
   e.info.directory = true;
   e.info.last_write = clock_.NowUtc();
   entries_[Key(parent)] = e;
+  TouchParent(parent);
 }
 
 Result<std::string> FakeFileSystem::ReadAll(std::string_view path) {
@@ -164,6 +174,7 @@ Result<std::unique_ptr<WritableFile>> FakeFileSystem::OpenWrite(std::string_view
     e.path = norm;
     e.info.last_write = clock_.NowUtc();
     entries_[key] = e;
+    TouchParent(norm);
   }
   open_.insert(key);
   return std::unique_ptr<WritableFile>(std::make_unique<FakeWritableFile>(*this, key, norm));
@@ -203,7 +214,9 @@ Status FakeFileSystem::Delete(std::string_view path) {
   if (it->second.directory || it->second.info.read_only)
     return Failed(ErrorKind::AccessDenied, path);
   if (open_.count(key)) return Failed(ErrorKind::SharingViolation, path);
+  const std::string norm = it->second.path;
   entries_.erase(it);
+  TouchParent(norm);
   return {};
 }
 
@@ -226,8 +239,10 @@ Status FakeFileSystem::Move(std::string_view from, std::string_view to, bool rep
   }
   Entry e = std::move(it->second);
   entries_.erase(it);
+  TouchParent(e.path);
   e.path = dst_norm;
   entries_[dst] = std::move(e);
+  TouchParent(dst_norm);
   return {};
 }
 
@@ -250,6 +265,7 @@ Status FakeFileSystem::Copy(std::string_view from, std::string_view to, bool fai
   }
   Entry e = it->second;
   e.path = dst_norm;
+  if (existing == entries_.end()) TouchParent(dst_norm);
   entries_[dst] = std::move(e);
   return {};
 }
@@ -260,6 +276,8 @@ std::optional<FileInfo> FakeFileSystem::GetInfo(std::string_view path) {
   if (norm.size() == 3 && norm[1] == ':') {
     FileInfo root;
     root.directory = true;
+    if (auto t = root_times_.find(Key(norm.substr(0, 2))); t != root_times_.end())
+      root.last_write = t->second;
     return root;
   }
   auto it = entries_.find(Key(norm));
@@ -281,6 +299,7 @@ CreateDirResult FakeFileSystem::MakeDirectory(std::string_view path) {
   e.info.directory = true;
   e.info.last_write = clock_.NowUtc();
   entries_[key] = e;
+  TouchParent(norm);
   return CreateDirResult::Created;
 }
 
@@ -294,7 +313,9 @@ Status FakeFileSystem::RemoveFolder(std::string_view path) {
   auto child = entries_.lower_bound(key + "\\");
   if (child != entries_.end() && child->first.rfind(key + "\\", 0) == 0)
     return Failed(ErrorKind::Other, "folder not empty: " + std::string(path));
+  const std::string norm = it->second.path;
   entries_.erase(it);
+  TouchParent(norm);
   return {};
 }
 
@@ -361,7 +382,8 @@ void FakeFileSystem::AddFile(std::string_view path, std::string_view data) {
   e.data = std::string(data);
   e.info.size = data.size();
   e.info.last_write = clock_.NowUtc();
-  entries_[Key(norm)] = std::move(e);
+  const bool added = entries_.insert_or_assign(Key(norm), std::move(e)).second;
+  if (added) TouchParent(norm);
 }
 
 void FakeFileSystem::AddFolder(std::string_view path) {

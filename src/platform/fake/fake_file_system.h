@@ -69,6 +69,8 @@ class FakeFileSystem final : public FileSystem {
   Status Fault(FileOp op, std::string_view path);
   bool ParentExists(const std::string& normalized) const;
   void AddParents(const std::string& normalized);
+  // A name added to or removed from a folder stamps the folder, as NTFS does.
+  void TouchParent(const std::string& normalized);
   // Called by open files.
   Status AppendData(const std::string& key, std::string_view path, std::string_view data);
   void Release(const std::string& key);
@@ -76,6 +78,7 @@ class FakeFileSystem final : public FileSystem {
   Clock& clock_;
   mutable std::recursive_mutex mutex_;
   std::map<std::string, Entry> entries_;  // keyed by folded normalized path
+  std::map<std::string, FileTime> root_times_;  // drive and share roots, by key
   std::set<std::string> open_;            // keys of files open for writing
   std::string cwd_ = "C:\\";
   std::string temp_ = "C:\\Users\\user\\AppData\\Local\\Temp\\";

@@ -102,7 +102,7 @@ class FakeMachine {
   FakeMachine& operator=(const FakeMachine&) = delete;
 
   FakeClock clock;
-  FakeRegistry registry;
+  FakeRegistry registry{&clock};
   FakeFileSystem files{clock};
   FakeShell shell{files};
   Machine machine{registry, files, shell, clock};

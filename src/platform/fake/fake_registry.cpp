@@ -23,12 +23,12 @@ class FakeKey final : public RegistryKey {
           std::string name)
       : reg_(reg), node_(std::move(node)), writable_(writable), name_(std::move(name)) {}
 
-  std::vector<std::string> SubKeyNames() override {
+  std::vector<SubKeyInfo> SubKeys() override {
     std::lock_guard lock(reg_.mutex());
-    std::vector<std::string> names;
-    names.reserve(node_->children.size());
-    for (auto& [_, child] : node_->children) names.push_back(child->name);
-    return names;
+    std::vector<SubKeyInfo> keys;
+    keys.reserve(node_->children.size());
+    for (auto& [_, child] : node_->children) keys.push_back({child->name, child->last_write});
+    return keys;
   }
 
   std::vector<NamedValue> Values() override {
@@ -49,9 +49,11 @@ class FakeKey final : public RegistryKey {
     for (auto& v : node_->values)
       if (text::EqualsNoCase(v.name, name)) {
         v.value = value;
+        node_->last_write = reg_.Now();
         return {};
       }
     node_->values.push_back({std::string(name), value});
+    node_->last_write = reg_.Now();
     return {};
   }
 
@@ -64,6 +66,7 @@ class FakeKey final : public RegistryKey {
     if (it == vals.end())
       return Status::Error(ErrorKind::NotFound, name_ + " value " + std::string(name));
     vals.erase(it);
+    node_->last_write = reg_.Now();
     return {};
   }
 
@@ -78,7 +81,7 @@ class FakeKey final : public RegistryKey {
 
 }  // namespace
 
-FakeRegistry::FakeRegistry() {
+FakeRegistry::FakeRegistry(Clock* clock) : clock_(clock) {
   for (auto& r : roots_) r = std::make_shared<Node>();
 }
 
@@ -107,6 +110,7 @@ std::shared_ptr<FakeRegistry::Node> FakeRegistry::Find(RootKey root, std::string
       if (!create) return nullptr;
       auto child = std::make_shared<Node>();
       child->name = std::string(part);
+      child->last_write = node->last_write = Now();
       it = node->children.emplace(child->name, child).first;
     }
     node = it->second;
@@ -141,6 +145,7 @@ Status FakeRegistry::DeleteTree(RootKey root, std::string_view path, RegView vie
   auto node = leaf.empty() ? nullptr : Find(root, parent, RegView::Native, false);
   if (!node || node->children.erase(leaf) == 0)
     return Status::Error(ErrorKind::NotFound, KeyName(root, path));
+  node->last_write = Now();
   return {};
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // In-memory registry with Windows semantics: case-insensitive names, values
 // kept in the order they were written, and the 32-bit view of HKLM\Software
-// living under Software\WOW6432Node as on 64-bit Windows.
+// living under Software\WOW6432Node as on 64-bit Windows. Each key has a
+// last-write time from the clock it is given, updated as Windows does: a
+// value written or deleted stamps its key, a subkey created or deleted
+// stamps its parent (and a new key itself). Without a clock every time is 0.
 #include <map>
 #include <memory>
 #include <mutex>
@@ -9,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/registry.h"
 #include "text/compare.h"
 
@@ -20,9 +24,10 @@ class FakeRegistry final : public Registry {
     std::string name;
     std::map<std::string, std::shared_ptr<Node>, text::LessNoCase> children;
     std::vector<NamedValue> values;
+    FileTime last_write = 0;
   };
 
-  FakeRegistry();
+  explicit FakeRegistry(Clock* clock = nullptr);
 
   Result<std::unique_ptr<RegistryKey>> Open(RootKey root, std::string_view path,
                                             RegView view = RegView::Native,
@@ -40,10 +45,12 @@ class FakeRegistry final : public Registry {
   static std::string ViewPath(RootKey root, std::string_view path, RegView view);
 
   std::recursive_mutex& mutex() { return mutex_; }
+  FileTime Now() { return clock_ ? clock_->NowUtc() : 0; }
 
  private:
   std::shared_ptr<Node> Find(RootKey root, std::string_view path, RegView view, bool create);
 
+  Clock* clock_;
   std::shared_ptr<Node> roots_[3];
   bool read_only_ = false;
   std::recursive_mutex mutex_;

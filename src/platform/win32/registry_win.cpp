@@ -61,17 +61,20 @@ class Win32Key final : public RegistryKey {
   Win32Key(ScopedHKey key, std::string name)
       : owner_(std::move(key)), key_(owner_.get()), name_(std::move(name)) {}
 
-  std::vector<std::string> SubKeyNames() override {
-    std::vector<std::string> names;
+  std::vector<SubKeyInfo> SubKeys() override {
+    std::vector<SubKeyInfo> keys;
     wchar_t name[256];
     for (DWORD i = 0;; ++i) {
       DWORD len = 256;
-      const LONG rc = RegEnumKeyExW(key_, i, name, &len, nullptr, nullptr, nullptr, nullptr);
+      FILETIME written{};
+      const LONG rc = RegEnumKeyExW(key_, i, name, &len, nullptr, nullptr, nullptr, &written);
       if (rc == ERROR_NO_MORE_ITEMS) break;
-      if (rc == ERROR_SUCCESS) names.push_back(Narrow({name, len}));
+      if (rc == ERROR_SUCCESS)
+        keys.push_back({Narrow({name, len}), (static_cast<FileTime>(written.dwHighDateTime) << 32) |
+                                                 written.dwLowDateTime});
       else if (rc != ERROR_MORE_DATA) break;
     }
-    return names;
+    return keys;
   }
 
   std::vector<NamedValue> Values() override {

@@ -2,10 +2,12 @@
 // fresh inventory into it with what changed. Natively they work on a
 // replayed machine whose data folder is a real folder (--data DIR), so a
 // second run sees what the first one saved; under Wine and on Windows on the
-// client's real data folder.
+// client's real data folder. "refresh --floor" only lists what an unchanged
+// refresh must look at, to time against it.
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/data_folder.h"
@@ -24,7 +26,7 @@ using service::SoftwarePtr;
 
 constexpr const char* kSoftlistUsage = "softlist [--json] [--data DIR] [--reg FILE...]";
 constexpr const char* kRefreshUsage =
-    "refresh [--json] [--data DIR] [--reg FILE...] [--machine DESC.json]";
+    "refresh [--json] [--floor] [--data DIR] [--reg FILE...] [--machine DESC.json]";
 
 void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 
@@ -101,6 +103,50 @@ std::string NamesJson(const std::vector<std::string>& names) {
   return o + "]";
 }
 
+// What an unchanged refresh cannot go below: the uninstall subkeys with
+// their times and the shortcut folders with their files' times, listed and
+// nothing else.
+struct Floor {
+  std::size_t keys = 0, files = 0;
+  double keys_ms = 0, files_ms = 0;
+};
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+Floor ListFloor(platform::Machine& machine) {
+  using platform::RegView;
+  using platform::RootKey;
+  Floor f;
+  std::size_t& keys = f.keys;
+  std::size_t& files = f.files;
+  auto start = std::chrono::steady_clock::now();
+  for (auto [root, view] : {std::pair{RootKey::LocalMachine, RegView::View64},
+                            std::pair{RootKey::LocalMachine, RegView::View32},
+                            std::pair{RootKey::CurrentUser, RegView::Native}})
+    if (auto list = machine.registry.Open(root, inventory::kUninstallKeyPath, view))
+      keys += list->SubKeys().size();
+  f.keys_ms = MillisecondsSince(start);
+  start = std::chrono::steady_clock::now();
+  const auto walk = [&](auto& self, const std::string& folder, bool deep) -> void {
+    for (const platform::FolderEntry& e : machine.files.ListFolder(folder)) {
+      ++files;
+      if (deep && e.info.directory) self(self, folder + "\\" + e.name, true);
+    }
+  };
+  using platform::SpecialFolder;
+  for (auto [folder, deep] : {std::pair{SpecialFolder::StartMenu, false},
+                              std::pair{SpecialFolder::CommonStartMenu, false},
+                              std::pair{SpecialFolder::Programs, true},
+                              std::pair{SpecialFolder::CommonPrograms, true},
+                              std::pair{SpecialFolder::Desktop, false},
+                              std::pair{SpecialFolder::CommonDesktop, false}})
+    if (auto path = machine.shell.GetFolder(folder)) walk(walk, *path, deep);
+  f.files_ms = MillisecondsSince(start);
+  return f;
+}
+
 }  // namespace
 
 int RunSoftlist(const Args& in) {
@@ -129,10 +175,22 @@ int RunRefresh(const Args& in) {
   Args args = in;
   DiagMachine dm(args);
   if (!dm.ok() || !dm.TakeDataOption(args) || !dm.ApplyMachineOption(args)) return 1;
-  bool json = false;
+  bool json = false, floor = false;
   for (const std::string& a : args) {
     if (a == "--json") json = true;
+    else if (a == "--floor") floor = true;
     else return UsageError(kRefreshUsage);
+  }
+  if (floor) {
+    const Floor f = ListFloor(dm.machine());
+    Print(text::Format(json ? "{\"subkeys\": %llu, \"subkeys_ms\": %.1f, \"files\": %llu, "
+                              "\"files_ms\": %.1f, \"milliseconds\": %.1f}\n"
+                            : "listed %llu uninstall subkeys in %.1f ms and %llu shortcut files "
+                              "in %.1f ms: %.1f ms\n",
+                       static_cast<unsigned long long>(f.keys), f.keys_ms,
+                       static_cast<unsigned long long>(f.files), f.files_ms,
+                       f.keys_ms + f.files_ms));
+    return 0;
   }
   app::DataFolder folder(dm.machine());
   service::SoftwareListStore store(dm.machine(), folder);

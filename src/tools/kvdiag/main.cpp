@@ -23,7 +23,8 @@ const std::vector<Command>& Commands() {
       {"shortcut", "shortcut PATH", RunShortcut},
       {"inventory", "inventory [--json] [--reg FILE...] [--machine DESC.json]", RunInventory},
       {"softlist", "softlist [--json] [--data DIR] [--reg FILE...]", RunSoftlist},
-      {"refresh", "refresh [--json] [--data DIR] [--reg FILE...] [--machine DESC.json]",
+      {"refresh",
+       "refresh [--json] [--floor] [--data DIR] [--reg FILE...] [--machine DESC.json]",
        RunRefresh},
 #ifdef _WIN32
       {"prepare-machine", "prepare-machine DESC.json [--reg FILE...]", RunPrepareMachine},
