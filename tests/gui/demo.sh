@@ -16,6 +16,8 @@ if kv wait-visible 1 20000 >/dev/null && kv wait-tray 5000 >/dev/null; then
   sleep 1
   import -window root "$out/demo.png"
   echo "demo: korvapp.exe runs on DISPLAY=:$display; screenshot: $out/demo.png"
+  echo "demo: the software list the client refreshed at start (kvdiag.exe softlist):"
+  timeout 60 wine "$build/src/tools/kvdiag/kvdiag.exe" softlist </dev/null | tr -d '\r' || true
   if [ "$seconds" -gt 0 ]; then
     echo "demo: take another with: DISPLAY=:$display import -window root shot.png"
     sleep "$seconds"
