@@ -67,7 +67,16 @@ class [[nodiscard]] Status {
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : value_(std::move(value)) {}  // NOLINT: a value converts to success
+  // A value converts to success; an empty owning pointer is a failure, so
+  // that `return nullptr;` never reads as an object.
+  Result(T value) : value_(std::move(value)) {  // NOLINT
+    if constexpr (kPointerLike) {
+      if (*value_ == nullptr) {
+        value_.reset();
+        status_ = Status::Error(ErrorKind::Other, "no object");
+      }
+    }
+  }
   // `error` must be a failure.
   Result(Status error) : status_(std::move(error)) {  // NOLINT: so does a failure
     if (status_.ok()) status_ = Status::Error(ErrorKind::Other, "no value");

@@ -68,6 +68,8 @@ void SoftwareListStore::Load() {
     file_text_ = Document();
   }
   LinkEntries();
+  // A start on an unchanged machine merges nothing, and the list still shows icons.
+  for (const SoftwarePtr& p : installed_) LoadIcons(*p);
   if (!rescan_needed_) CheckExecutables();
 }
 
@@ -86,6 +88,9 @@ bool SoftwareListStore::CheckExecutables() {
     // Attributes and time in one call; the file is not opened.
     const std::optional<platform::FileInfo> info = machine_.files.GetInfo(path);
     if (info && info->directory) continue;
+    // Missing when it was last seen too: nothing changed (or every refresh
+    // of a machine with one stale shortcut would merge again).
+    if (!info && p->rti.ExeLastWriteTime == 0) continue;
     if (!info || info->last_write != p->rti.ExeLastWriteTime) {
       rescan_needed_ = true;
       return true;
@@ -229,19 +234,20 @@ void SoftwareListStore::Merge() {
     p->VerInstalled.Clear();
     p->VerInstalledOfSoftwareExplorer.Clear();
   }
-  // From the last to the first: the removed ones go to the end of the
-  // removed list, the others get their icons.
-  for (std::size_t i = installed_.size(); i-- > 0;) {
-    SoftwareInfo& p = *installed_[i];
-    if (p.IsInstalled()) {
-      if (!p.rti.LargeIcon) LoadIcons(p);
+  // The removed ones go to the removed list in the order they had, so an
+  // unchanged list is written unchanged; the others get their icons.
+  std::vector<SoftwarePtr> still_installed;
+  for (SoftwarePtr& p : installed_) {
+    if (p->IsInstalled()) {
+      if (!p->rti.LargeIcon) LoadIcons(*p);
+      still_installed.push_back(std::move(p));
       continue;
     }
-    p.ReleaseIcons();
-    p.rti.Entry.reset();
-    removed_.push_back(std::move(installed_[i]));
-    installed_.erase(installed_.begin() + static_cast<std::ptrdiff_t>(i));
+    p->ReleaseIcons();
+    p->rti.Entry.reset();
+    removed_.push_back(std::move(p));
   }
+  installed_ = std::move(still_installed);
   rescan_needed_ = false;
   SortInstalled();
   Save().IgnoreError();  // silent; a held or failing file keeps its last good list
@@ -249,6 +255,10 @@ void SoftwareListStore::Merge() {
 
 void SoftwareListStore::CopyRunInfo(SoftwareInfo& program, const inventory::ProgramRecord& record) {
   ProgramRunInfo& r = program.rti;
+  // Icons from another source are stale.
+  if (r.IconFile != record.IconFile || r.IconFileIsUninstaller != record.IconFileIsUninstaller ||
+      r.cmdline.Path != record.cmdline.Path)
+    program.ReleaseIcons();
   r.HasLiveRecord = true;
   r.LiveFileInfo.reset();
   if (record.Shortcut && record.Shortcut->Binary)

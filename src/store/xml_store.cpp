@@ -168,25 +168,43 @@ void Report(app::DataFolder& folder, const char* format, const std::string& a,
 platform::Result<XmlDocument> LoadDataFile(app::DataFolder& folder, std::string_view file_name,
                                            const std::string& path) {
   platform::FileSystem& files = folder.machine().files;
-  platform::Result<XmlDocument> doc = LoadXmlFile(files, path);
-  if (doc || doc.status().Is(ErrorKind::NotFound)) return doc;
-  if (doc.status().Is(ErrorKind::Corrupt)) {
-    const std::string aside = path + std::string(kBrokenSuffix);
-    if (files.Move(path, aside, /*replace=*/true)) {
-      Report(folder, msg::kDataFileBroken, path, aside);
-      return Status::Error(ErrorKind::NotFound, path);
-    }
+  // Only bytes that were read and do not parse make a broken file; a read
+  // error (even one the disk calls corrupt) holds the file instead.
+  platform::Result<std::string> bytes = files.ReadAll(path);
+  if (!bytes) {
+    if (bytes.status().Is(ErrorKind::NotFound)) return bytes.status();
+    folder.HoldFile(file_name);
+    Report(folder, msg::kDataFileNotRead, path, bytes.status().ToString());
+    return bytes.status();
   }
+  if (std::optional<XmlDocument> doc = XmlDocument::Parse(*bytes)) return std::move(*doc);
+  const std::string aside = path + std::string(kBrokenSuffix);
+  if (Status moved = files.Move(path, aside, /*replace=*/true); moved) {
+    Report(folder, msg::kDataFileBroken, path, aside);
+    return Status::Error(ErrorKind::NotFound, path);
+  }
+  const Status broken = Status::Error(ErrorKind::Corrupt, "not an XML document: " + path);
   folder.HoldFile(file_name);
-  Report(folder, msg::kDataFileNotRead, path, doc.status().ToString());
-  return doc;
+  Report(folder, msg::kDataFileNotRead, path, broken.ToString());
+  return broken;
 }
 
 }  // namespace
 
 platform::Result<XmlDocument> LoadStore(app::DataFolder& folder, std::string_view file_name) {
-  platform::Result<XmlDocument> doc =
-      LoadDataFile(folder, file_name, folder.GetDataFilePath(file_name));
+  // The path first: it creates the folder chain on a first run. "Not found"
+  // then means something only when the folder is there: a data folder on a
+  // share that cannot be reached now must not pass for an empty one.
+  const std::string path = folder.GetDataFilePath(file_name);
+  const std::string& data = folder.GetDataFolder();
+  if (!folder.machine().files.IsDirectory(data)) {
+    const Status unreachable =
+        Status::Error(ErrorKind::Network, "data folder not reachable: " + data);
+    folder.HoldFile(file_name);
+    Report(folder, msg::kDataFileNotRead, path, unreachable.ToString());
+    return unreachable;
+  }
+  platform::Result<XmlDocument> doc = LoadDataFile(folder, file_name, path);
   if (!doc && doc.status().Is(ErrorKind::NotFound))
     doc = LoadDataFile(folder, file_name,
                        folder.GetDataFilePath(std::string(file_name) + std::string(kBackupSuffix)));

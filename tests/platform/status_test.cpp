@@ -59,6 +59,11 @@ TEST(Result, AnOwnedPointerIsReachedThroughIt) {
   std::unique_ptr<Thing> taken = std::move(owned).value();
   EXPECT_EQ(taken->n, 7);
 
+  // An empty pointer is no object: a failure, never a success to dereference.
+  Result<std::unique_ptr<Thing>> empty = std::unique_ptr<Thing>();
+  EXPECT_FALSE(empty);
+  EXPECT_FALSE(empty.status().ok());
+
   Result<std::unique_ptr<Thing>> none = Status::Error(ErrorKind::AccessDenied, "key");
   EXPECT_TRUE(none == nullptr);
   EXPECT_TRUE(none.status().Is(ErrorKind::AccessDenied));

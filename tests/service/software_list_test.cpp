@@ -119,11 +119,35 @@ TEST_F(SoftwareListTest, AnUnchangedMachineLeavesTheFileUntouched) {
   EXPECT_EQ(FileText(), saved);
   EXPECT_EQ(m.files.GetInfo(FilePath())->last_write, written);
 
-  // A merge that changes nothing (forced) writes nothing either.
+  // A merge that changes nothing (forced) writes nothing either, also with
+  // removed programs, which keep their order.
   again.set_rescan_needed(true);
   ASSERT_TRUE(again.Refresh());
   EXPECT_TRUE(again.last_changes().merged);
   EXPECT_EQ(m.files.GetInfo(FilePath())->last_write, written);
+  Install("Three", "Three", "3.0");
+  Install("Four", "Four", "4.0");
+  ASSERT_TRUE(again.Refresh());
+  Uninstall("Three");
+  Uninstall("Four");
+  ASSERT_TRUE(again.Refresh());
+  ASSERT_EQ(again.Removed().size(), 2u);
+  const std::string with_removed = FileText();
+  const auto rewritten = m.files.GetInfo(FilePath())->last_write;
+  m.clock.Advance(10'000'000);
+  for (int i = 0; i < 2; ++i) {
+    again.set_rescan_needed(true);
+    ASSERT_TRUE(again.Refresh());
+  }
+  EXPECT_EQ(FileText(), with_removed);
+  EXPECT_EQ(m.files.GetInfo(FilePath())->last_write, rewritten);
+
+  // An executable gone for good (a stale shortcut) is no change either.
+  ASSERT_TRUE(m.files.Delete("C:\\Program Files\\One\\One.exe"));
+  ASSERT_TRUE(again.Refresh());
+  EXPECT_TRUE(again.last_changes().merged);  // the first time it is
+  ASSERT_TRUE(again.Refresh());
+  EXPECT_FALSE(again.last_changes().merged);
 }
 
 // The change test, the store's scan and the inventory's scan of one refresh
@@ -492,6 +516,14 @@ TEST_F(SoftwareListTest, InstalledProgramsGetIconsAndRemovedOnesLoseThem) {
   EXPECT_EQ(one->rti.LargeIcon->width(), 48);
   EXPECT_EQ(static_cast<const platform::FakeIcon&>(*one->rti.LargeIcon).image().width, 16);
   EXPECT_FALSE(Program(store, "Two")->rti.LargeIcon);  // its executable has no icon
+
+  // A new process on the unchanged machine merges nothing and has the icons.
+  {
+    SoftwareListStore again{m.machine, folder, progress};
+    ASSERT_TRUE(again.Refresh());
+    EXPECT_FALSE(again.last_changes().merged);
+    EXPECT_TRUE(Program(again, "One")->rti.LargeIcon);
+  }
 
   Uninstall("One");
   ASSERT_TRUE(store.Refresh());

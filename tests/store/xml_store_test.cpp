@@ -154,6 +154,31 @@ TEST(XmlStoreTest, AStoreThatCannotBeReadIsNotOverwritten) {
   w.m.files.SetFaultHook(nullptr);
   EXPECT_FALSE(w.Save(a));
   EXPECT_EQ(w.m.files.ReadAll(w.Path(kStore)), "<KV>");
+  // A read error that the disk calls corrupt is a read error: held, not renamed.
+  w.m.files.AddFile(w.Path(kStore), good);
+  w.m.files.SetFaults([](FileOp op, std::string_view) -> std::optional<platform::ErrorKind> {
+    if (op == FileOp::Read) return platform::ErrorKind::Corrupt;
+    return std::nullopt;
+  });
+  EXPECT_FALSE(LoadStore(w.folder, kStore));
+  w.m.files.SetFaults(nullptr);
+  EXPECT_FALSE(w.m.files.Exists(w.Path("softList.xml.broken")));
+  EXPECT_FALSE(w.Save(a));
+  EXPECT_EQ(w.m.files.ReadAll(w.Path(kStore)), good);
+  ASSERT_TRUE(w.Load());
+
+  // A data folder that cannot be reached (a share that is down) is no empty
+  // folder: nothing is found, and nothing may be saved over it later.
+  ASSERT_TRUE(w.Save(a));
+  {
+    World away;
+    away.m.files.SetFaultHook([](FileOp op, std::string_view) { return op == FileOp::CreateDir; });
+    const auto doc = LoadStore(away.folder, kStore);
+    EXPECT_TRUE(doc.status().Is(platform::ErrorKind::Network)) << doc.status().ToString();
+    EXPECT_TRUE(away.folder.IsHeld(kStore));
+  }
+  w.m.files.AddFile(w.Path(kStore), "<KV>");
+
   // A missing file releases the hold too: there is nothing left to lose.
   ASSERT_TRUE(w.m.files.Delete(w.Path(kStore)));
   EXPECT_FALSE(w.Load());

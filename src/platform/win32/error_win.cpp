@@ -19,11 +19,15 @@ ErrorKind KindOfError(DWORD code) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
+    case ERROR_MOD_NOT_FOUND:
+      return ErrorKind::NotFound;
+    // A drive or share that is not there now may be back later: not "no file".
     case ERROR_INVALID_DRIVE:
     case ERROR_BAD_NETPATH:
     case ERROR_BAD_NET_NAME:
-    case ERROR_MOD_NOT_FOUND:
-      return ErrorKind::NotFound;
+    case ERROR_NETNAME_DELETED:
+    case ERROR_UNEXP_NET_ERR:
+      return ErrorKind::Network;
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
     case ERROR_PRIVILEGE_NOT_HELD:

@@ -161,6 +161,13 @@ bool DiagMachine::SaveDataFolder() {
   app::DataFolder folder(machine());
   const std::string source = folder.GetDataFolder();
   bool ok = true;
+  // Files the run removed (a finished save's ".bak", a broken file renamed
+  // aside) go from DIR too, so DIR stays what the client would leave.
+  for (const auto& [name, bytes] : data_files_) {
+    if (machine().files.Exists(source + name)) continue;
+    std::error_code ec;
+    std::filesystem::remove(std::filesystem::path(data_dir_) / name, ec);
+  }
   for (const platform::FolderEntry& e : machine().files.ListFolder(source)) {
     if (e.info.directory) continue;
     auto bytes = machine().files.ReadAll(source + e.name);
