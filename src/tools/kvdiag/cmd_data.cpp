@@ -3,11 +3,11 @@
 // changed: a broken file is reported, not renamed aside as a store would.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 
 #include "app/data_folder.h"
 #include "platform/fake/fake_machine.h"
 #include "store/xml_store.h"
+#include "text/compare.h"
 #include "tools/kvdiag/diag_machine.h"
 
 namespace kv::diag {
@@ -18,8 +18,7 @@ constexpr const char* kUsage = "data [--folder DIR]";
 bool IsXmlFile(std::string_view name) {
   for (std::string_view ending : {".xml", ".xml.bak", ".xml.broken"})
     if (name.size() >= ending.size() &&
-        std::equal(ending.rbegin(), ending.rend(), name.rbegin(),
-                   [](char a, char b) { return a == (b | 0x20); }))
+        text::EqualsNoCase(name.substr(name.size() - ending.size()), ending))
       return true;
   return false;
 }
@@ -42,24 +41,14 @@ int RunData(const Args& args) {
   }
   app::DataFolder folder(*machine);
   const std::string data = folder.GetDataFolder();
-  if (fake) {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(local, ec)) {
-      if (!entry.is_regular_file()) continue;
-      const std::string name = entry.path().filename().string();
-      auto bytes = ReadLocalFile(entry.path().string());
-      if (!bytes) {
-        PrintFailure("read", entry.path().string(), bytes.status());
-        continue;
-      }
-      fake->files.AddFile(data + name, *bytes);
-    }
-    if (ec) {
-      PrintFailure("list", local,
-                   platform::Status::Error(platform::ErrorKind::NotFound, ec.message()));
-      return 1;
-    }
-  }
+  if (fake && !ForEachLocalFile(local, [&](const std::string& name,
+                                             platform::Result<std::string> bytes) {
+        // A file that cannot be read is reported and the others still shown.
+        if (bytes) fake->files.AddFile(data + name, *bytes);
+        else PrintFailure("read", local + "/" + name, bytes.status());
+        return true;
+      }))
+    return 1;
 
   std::printf("data folder %s\n", data.c_str());
   std::vector<platform::FolderEntry> entries = machine->files.ListFolder(data);

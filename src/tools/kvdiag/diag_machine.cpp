@@ -32,6 +32,22 @@ platform::Result<std::string> ReadLocalFile(const std::string& path) {
   return buf.str();
 }
 
+bool ForEachLocalFile(
+    const std::string& folder,
+    const std::function<bool(const std::string& name, platform::Result<std::string> bytes)>& take) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    if (!entry.is_regular_file()) continue;
+    if (!take(entry.path().filename().string(), ReadLocalFile(entry.path().string())))
+      return false;
+  }
+  if (ec) {
+    PrintFailure("list", folder, platform::Status::Error(platform::ErrorKind::NotFound, ec.message()));
+    return false;
+  }
+  return true;
+}
+
 void PrintFailure(const char* what, const std::string& object, const platform::Status& why) {
   std::fprintf(stderr, "kvdiag: cannot %s %s: %s\n", what, object.c_str(), why.ToString().c_str());
 }
@@ -133,26 +149,19 @@ bool DiagMachine::TakeDataOption(Args& args) {
   std::filesystem::create_directories(data_dir_, ec);
   app::DataFolder folder(machine());
   const std::string target = folder.GetDataFolder();
-  for (const auto& entry : std::filesystem::directory_iterator(data_dir_, ec)) {
-    if (!entry.is_regular_file()) continue;
-    const std::string name = entry.path().filename().string();
-    auto bytes = ReadLocalFile(entry.path().string());
+  return ForEachLocalFile(data_dir_, [&](const std::string& name, platform::Result<std::string> bytes) {
     if (!bytes) {
-      PrintFailure("read", entry.path().string(), bytes.status());
+      PrintFailure("read", data_dir_ + "/" + name, bytes.status());
       return false;
     }
     app::CreateDirectoryChain(machine().files, target + name);
     if (platform::Status wrote = machine().files.WriteAll(target + name, *bytes); !wrote) {
-      PrintFailure("copy", entry.path().string(), wrote);
+      PrintFailure("copy", data_dir_ + "/" + name, wrote);
       return false;
     }
-    data_files_[name] = std::move(*bytes);
-  }
-  if (ec) {
-    PrintFailure("list", data_dir_, platform::Status::Error(platform::ErrorKind::NotFound, ec.message()));
-    return false;
-  }
-  return true;
+    data_files_[name] = std::move(bytes).value();
+    return true;
+  });
 #endif
 }
 

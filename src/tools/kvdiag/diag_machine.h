@@ -2,6 +2,7 @@
 // The machine a kvdiag command looks at: this one (the real Windows machine
 // on Windows, an empty fake one elsewhere), or a fake machine replayed from
 // registry export files given with --reg.
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -48,6 +49,13 @@ class DiagMachine {
 // Reads a whole local file (a path of the machine kvdiag runs on); the
 // failure says why ("not found: x.reg (error 2)").
 platform::Result<std::string> ReadLocalFile(const std::string& path);
+
+// Reads every regular file of a local folder and hands each name with its
+// bytes, or why they could not be read, to `take`, which returns false to
+// stop. False when `take` stopped or the folder cannot be listed (printed).
+bool ForEachLocalFile(
+    const std::string& folder,
+    const std::function<bool(const std::string& name, platform::Result<std::string> bytes)>& take);
 
 // "kvdiag: cannot <what> <object>: <reason>" on stderr.
 void PrintFailure(const char* what, const std::string& object, const platform::Status& why);
