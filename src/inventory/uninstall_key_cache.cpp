@@ -179,6 +179,7 @@ class UninstallKeyScan::Recorder final : public platform::FileSystem,
     trusted_ = false;
     return real_.shell.ExtractFileIcon(file, index, size);
   }
+  platform::UserLocale UserDefaultLocale() override { return real_.shell.UserDefaultLocale(); }
 
  private:
   UninstallKeyScan& scan_;

@@ -32,6 +32,12 @@ struct ShellLinkTarget {
   std::string arguments;
 };
 
+// The user's default locale as Windows names it.
+struct UserLocale {
+  std::string language_id;        // "0409": the default language, four hexadecimal digits
+  std::string abbreviated_name;   // "ENU"
+};
+
 // The two icon sizes the software list draws.
 enum class IconSize { Large, Small };
 constexpr int IconPixels(IconSize size) { return size == IconSize::Large ? 48 : 16; }
@@ -78,6 +84,8 @@ class Shell {
   // chosen as ChooseIconImage (platform/icon_resources.h) describes.
   // nullptr when the file has no such icon or cannot be read.
   virtual std::unique_ptr<Icon> ExtractFileIcon(std::string_view file, int index, IconSize size) = 0;
+  // The user default locale; a value Windows cannot give stays empty.
+  virtual UserLocale UserDefaultLocale() = 0;
 };
 
 }  // namespace kv::platform

@@ -19,6 +19,7 @@
 #include "inventory/uninstall_scanner.h"
 #include "platform/machine.h"
 #include "platform/status.h"
+#include "service/report_environment.h"
 #include "service/software_info.h"
 
 namespace kv::service {
@@ -57,6 +58,16 @@ class SoftwareListStore {
   // fails leaves "softList.xml" as it was.
   bool Refresh();
   const RefreshChanges& last_changes() const { return changes_; }
+
+  // True when a report would tell the service something: a removed program,
+  // an unmatched identifier, or an installed program the service does not
+  // know at its installed version.
+  bool HasSomethingToReport() const;
+  // The report document: the programs to report (installed, with a version
+  // the service does not have), then the identifiers the service should
+  // forget (unmatched ones, installed programs gone or at another version,
+  // removed programs).
+  std::string BuildReport(const ReportEnvironment& environment) const;
 
   // Indexes into the installed list, or -1; names compared without regard to case.
   int FindByLocalId(std::string_view local_id) const;

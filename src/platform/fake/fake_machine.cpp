@@ -189,6 +189,16 @@ std::optional<std::string> FakeShell::GetFolder(SpecialFolder folder) {
   return it == folders_.end() ? std::nullopt : it->second;
 }
 
+UserLocale FakeShell::UserDefaultLocale() {
+  std::lock_guard lock(mutex_);
+  return locale_;
+}
+
+void FakeShell::SetUserLocale(UserLocale locale) {
+  std::lock_guard lock(mutex_);
+  locale_ = std::move(locale);
+}
+
 std::string FakeShell::ExecutablePath() {
   std::lock_guard lock(mutex_);
   return exe_;

@@ -66,6 +66,8 @@ class FakeShell final : public Shell {
   // Icons of real PE images and .ico files in the fake file system; the
   // result is a FakeIcon.
   std::unique_ptr<Icon> ExtractFileIcon(std::string_view file, int index, IconSize size) override;
+  UserLocale UserDefaultLocale() override;
+  void SetUserLocale(UserLocale locale);
 
   // Environment variables, names without regard to case.
   void SetEnvironment(std::string name, std::string value);
@@ -89,6 +91,7 @@ class FakeShell final : public Shell {
   std::map<SpecialFolder, std::optional<std::string>> folders_;
   std::string exe_ = "C:\\Program Files\\Korvan\\korvapp.exe";
   long execute_result_ = 42;
+  UserLocale locale_{"0409", "ENU"};
   std::vector<ExecuteCall> executed_;
   FakeFileSystem& files_;
   std::map<std::string, std::string, text::LessNoCase> env_;

@@ -47,6 +47,15 @@ std::string Win32Shell::ExecutablePath() {
   }
 }
 
+UserLocale Win32Shell::UserDefaultLocale() {
+  auto read = [](LCTYPE type) {
+    wchar_t buf[16] = {};
+    const int n = GetLocaleInfoW(LOCALE_USER_DEFAULT, type, buf, 16);
+    return n > 1 ? Narrow({buf, static_cast<size_t>(n - 1)}) : std::string();
+  };
+  return {read(LOCALE_IDEFAULTLANGUAGE), read(LOCALE_SABBREVLANGNAME)};
+}
+
 long Win32Shell::Execute(std::string_view verb, std::string_view file, std::string_view parameters,
                          ShowCommand show, bool on_desktop_window) {
   const std::wstring wverb = Widen(verb), wfile = Widen(file), wparams = Widen(parameters);
