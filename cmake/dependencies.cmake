@@ -48,7 +48,10 @@ else()
   add_library(kv_minizip INTERFACE)
   target_link_libraries(kv_minizip INTERFACE PkgConfig::MINIZIP kv_zlib)
 
-  find_package(CURL)
+  # The HTTP transport's native adapter, and the real server its tests run.
+  find_package(CURL REQUIRED)
+  pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+  find_package(OpenSSL REQUIRED)  # the test server's certificate
   find_package(GTest REQUIRED)
   add_library(kv_gtest_main INTERFACE)
   target_link_libraries(kv_gtest_main INTERFACE GTest::gtest_main GTest::gmock)

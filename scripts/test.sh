@@ -26,13 +26,38 @@ step "Windows build (mingw-w64)"
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$jobs"
 
+step "test HTTP server for the WinINet tests"
+http_dir=$(mktemp -d)
+build/native/tests/http_server/kv_test_http_server --port-file "$http_dir/port" >/dev/null &
+http_pid=$!
+stop_http() {
+  if [ -n "$http_pid" ]; then
+    kill "$http_pid" 2>/dev/null || true
+    wait "$http_pid" 2>/dev/null || true
+    http_pid=
+  fi
+  rm -rf "$http_dir"
+}
+trap stop_http EXIT
+for _ in $(seq 100); do  # up to 10 s
+  [ -s "$http_dir/port" ] && break
+  kill -0 "$http_pid" 2>/dev/null || break  # it died
+  sleep 0.1
+done
+KV_TEST_HTTP=$(sed -n 's/^KV_TEST_HTTP=//p' "$http_dir/port" 2>/dev/null || true)
+[ -n "$KV_TEST_HTTP" ] || { echo "the test HTTP server did not start" >&2; exit 1; }
+export KV_TEST_HTTP
+
 step "Windows tests under Wine"
 . scripts/wine-env.sh
-trap kv_wine_stop EXIT
+trap 'stop_http; kv_wine_stop' EXIT
 kv_wine_start
-ctest --preset mingw
+# WinINet takes the proxy from these under Wine; loopback must not use one.
+env -u http_proxy -u https_proxy -u HTTP_PROXY -u HTTPS_PROXY -u all_proxy -u ALL_PROXY \
+  ctest --preset mingw
 
 kv_wine_stop
+stop_http
 
 step "end-to-end inventory: native replay and a prepared Wine prefix"
 bash tests/e2e/run.sh all

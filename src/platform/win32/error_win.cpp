@@ -9,9 +9,59 @@ namespace {
 constexpr DWORD kInternetBase = 12000;
 constexpr DWORD kInternetLast = 12175;
 constexpr DWORD kInternetTimeout = 12002;
-constexpr DWORD kInternetSecureBase = 12037;  // certificate and TLS failures
-constexpr DWORD kInternetSecureLast = 12057;
+constexpr DWORD kInternetNameNotResolved = 12007;
+constexpr DWORD kInternetCannotConnect = 12029;
+constexpr DWORD kInternetConnectionAborted = 12030;
+constexpr DWORD kInternetConnectionReset = 12031;
+constexpr DWORD kHttpInvalidServerResponse = 12152;
+constexpr DWORD kInternetSecureChannel = 12157;  // the TLS handshake failed
+// Wine's WinINet lets the socket's codes through at times (winsock2.h).
+constexpr DWORD kWsaConnectionAborted = 10053;
+constexpr DWORD kWsaConnectionReset = 10054;
+constexpr DWORD kWsaTimedOut = 10060;
+constexpr DWORD kWsaConnectionRefused = 10061;
 constexpr DWORD kDiskQuotaExceeded = 1295;  // not in every SDK's headers
+
+bool IsCertificateError(DWORD code) {
+  switch (code) {
+    case 12037:  // ERROR_INTERNET_SEC_CERT_DATE_INVALID
+    case 12038:  // ERROR_INTERNET_SEC_CERT_CN_INVALID
+    case 12045:  // ERROR_INTERNET_INVALID_CA
+    case 12055:  // ERROR_INTERNET_SEC_CERT_ERRORS
+    case 12056:  // ERROR_INTERNET_SEC_CERT_NO_REV
+    case 12057:  // ERROR_INTERNET_SEC_CERT_REV_FAILED
+    case 12169:  // ERROR_INTERNET_SEC_INVALID_CERT
+    case 12170:  // ERROR_INTERNET_SEC_CERT_REVOKED
+      return true;
+    default:
+      return false;
+  }
+}
+
+// What the activity log should say before the object of a network failure;
+// null when the kind alone says enough.
+const char* NetworkReason(DWORD code) {
+  switch (code) {
+    case kInternetTimeout:
+    case kWsaTimedOut:
+      return "no answer from ";
+    case kInternetNameNotResolved: return "host not found: ";
+    case kInternetCannotConnect:
+    case kWsaConnectionRefused:
+      return "connection refused: ";
+    case kInternetConnectionAborted:
+    case kWsaConnectionAborted:
+      return "connection aborted: ";
+    case kInternetConnectionReset:
+    case kWsaConnectionReset:
+      return "connection reset: ";
+    case kHttpInvalidServerResponse: return "invalid reply from ";
+    case kInternetSecureChannel: return "secure connection failed: ";
+    default: break;
+  }
+  if (IsCertificateError(code)) return "certificate not trusted: ";
+  return nullptr;
+}
 
 }  // namespace
 
@@ -51,17 +101,24 @@ ErrorKind KindOfError(DWORD code) {
       return ErrorKind::Corrupt;
     case ERROR_SEM_TIMEOUT:
     case WAIT_TIMEOUT:
+    case kInternetTimeout:
+    case kWsaTimedOut:
       return ErrorKind::Timeout;
+    case kWsaConnectionAborted:
+    case kWsaConnectionReset:
+    case kWsaConnectionRefused:
+      return ErrorKind::Network;
     default:
       break;
   }
-  if (code == kInternetTimeout) return ErrorKind::Timeout;
-  if (code >= kInternetSecureBase && code <= kInternetSecureLast) return ErrorKind::Network;
   if (code >= kInternetBase && code <= kInternetLast) return ErrorKind::Network;
   return ErrorKind::Other;
 }
 
 Status ErrorStatus(DWORD code, std::string_view what) {
+  if (const char* reason = NetworkReason(code)) {
+    return Status::Error(KindOfError(code), std::string(reason) + std::string(what), code);
+  }
   return Status::Error(KindOfError(code), std::string(what), code);
 }
 

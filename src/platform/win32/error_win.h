@@ -11,7 +11,8 @@ namespace kv::platform::win32 {
 // The kind of a Win32 (or WinINet) error code.
 ErrorKind KindOfError(DWORD code);
 
-// A failure for `code`; `what` names the object (a path, a key).
+// A failure for `code`; `what` names the object (a path, a key, host:port).
+// Network failures say why first: "connection refused: host:port".
 Status ErrorStatus(DWORD code, std::string_view what);
 
 // A failure for GetLastError(), read first thing.

@@ -1,0 +1,65 @@
+#pragma once
+// One POST through a transport as the client makes it: start, the body in
+// pieces, finish, then the reply in small reads. Shared by the tests of the
+// libcurl adapter (native) and of the WinINet adapter (Wine).
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+#include "platform/http_transport.h"
+
+namespace kv::http_test {
+
+struct HttpExchange {
+  platform::Status status;  // the first failure, or success
+  const char* failed_at = "";  // "start", "write", "finish" or "read"
+  int code = 0;
+  std::string reply;
+};
+
+inline HttpExchange PostThrough(platform::HttpTransport& transport,
+                                const platform::HttpTarget& target, std::string_view headers,
+                                std::string_view body, std::size_t piece = 1000,
+                                std::size_t read_size = 1000) {
+  HttpExchange out;
+  auto request = transport.StartPost(target, headers, body.size());
+  if (!request) {
+    out.status = request.status();
+    out.failed_at = "start";
+    return out;
+  }
+  for (std::size_t at = 0; at < body.size(); at += piece) {
+    if (platform::Status s = request->Write(body.substr(at, piece)); !s) {
+      out.status = s;
+      out.failed_at = "write";
+      return out;
+    }
+  }
+  if (platform::Status s = request->Finish(); !s) {
+    out.status = s;
+    out.failed_at = "finish";
+    return out;
+  }
+  out.code = request->StatusCode();
+  std::string buffer(read_size, '\0');
+  for (;;) {
+    platform::Result<std::size_t> got = request->Read(buffer.data(), buffer.size());
+    if (!got) {
+      out.status = got.status();
+      out.failed_at = "read";
+      return out;
+    }
+    if (*got == 0) break;
+    out.reply.append(buffer.data(), *got);
+  }
+  return out;
+}
+
+// Every byte value, then a longer stretch: the body of the exactness tests.
+inline std::string BinaryBody(std::size_t size) {
+  std::string body(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 7 + i / 256) % 256);
+  return body;
+}
+
+}  // namespace kv::http_test

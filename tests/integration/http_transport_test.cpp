@@ -1,0 +1,191 @@
+// The WinINet transport under Wine against the native test server
+// (tests/http_server). KV_TEST_HTTP names it as
+// "127.0.0.1:<http port>:<silent port>:<refused port>:<https port>";
+// scripts/test.sh starts the server and sets it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <sstream>
+
+#include "http_server/http_exchange.h"
+#include "platform/http_transport.h"
+
+namespace kv::platform {
+namespace {
+
+using http_test::BinaryBody;
+using http_test::PostThrough;
+using Clock = std::chrono::steady_clock;
+
+struct Peer {
+  std::string host;
+  int http = 0;
+  int silent = 0;
+  int refused = 0;
+  int https = 0;  // self-signed certificate; 0 when not given
+};
+
+std::optional<Peer> PeerFromEnvironment() {
+  const char* value = std::getenv("KV_TEST_HTTP");
+  if (value == nullptr) return std::nullopt;
+  std::string text = value;
+  for (char& c : text)
+    if (c == ':') c = ' ';
+  Peer peer;
+  std::istringstream in(text);
+  if (!(in >> peer.host >> peer.http >> peer.silent >> peer.refused)) return std::nullopt;
+  if (!(in >> peer.https)) peer.https = 0;
+  return peer;
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+class WinInetTransportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto peer = PeerFromEnvironment();
+    if (!peer) {
+      GTEST_SKIP() << "no test server: run build/native/tests/http_server/kv_test_http_server "
+                      "--port-file FILE and set KV_TEST_HTTP to the value in FILE "
+                      "(scripts/test.sh does both)";
+    }
+    peer_ = *peer;
+  }
+
+  HttpTarget At(const std::string& path, int port = 0) const {
+    return HttpTarget{false, peer_.host, port != 0 ? port : peer_.http, path};
+  }
+
+  static HttpOptions Impatient() {
+    HttpOptions o;
+    o.connect_timeout = o.send_timeout = o.receive_timeout = std::chrono::milliseconds(1500);
+    return o;
+  }
+
+  Peer peer_;
+};
+
+TEST_F(WinInetTransportTest, BodyHeadersAndAgentArriveExactly) {
+  auto transport = MakeSystemHttpTransport();
+  const std::string body = BinaryBody(5000);
+  auto request = transport->StartPost(At("/echo?mode=get_id&x=1"),
+                                      "Content-Type: application/x-kv\r\n", body.size());
+  ASSERT_TRUE(request) << request.status().ToString();
+  for (std::size_t at = 0, piece = 1; at < body.size(); at += piece, piece = piece * 3 % 701 + 1) {
+    ASSERT_TRUE(request->Write(std::string_view(body).substr(at, piece)));
+  }
+  const Status finished = request->Finish();
+  ASSERT_TRUE(finished) << finished.ToString();
+  EXPECT_EQ(request->StatusCode(), 200);
+  std::string reply;
+  char buffer[333];
+  for (;;) {
+    auto n = request->Read(buffer, sizeof buffer);
+    ASSERT_TRUE(n) << n.status().ToString();
+    if (*n == 0) break;
+    reply.append(buffer, *n);
+  }
+  const std::string head =
+      "POST /echo?mode=get_id&x=1\n"
+      "Content-Type: application/x-kv\n"
+      "Content-Length: 5000\n"
+      "User-Agent: KV\n"
+      "Transfer-Encoding: \n"
+      "\n";
+  EXPECT_EQ(reply.substr(0, head.size()), head);
+  EXPECT_TRUE(reply.substr(std::min(head.size(), reply.size())) == body)
+      << "the body arrived changed";
+}
+
+TEST_F(WinInetTransportTest, LargeRepliesAndErrorStatusesReadBack) {
+  auto transport = MakeSystemHttpTransport();
+  const auto big = PostThrough(*transport, At("/bytes/100000"), "", "x", 1, 777);
+  ASSERT_TRUE(big.status) << big.failed_at << ": " << big.status.ToString();
+  EXPECT_EQ(big.code, 200);
+  ASSERT_EQ(big.reply.size(), 100000u);
+  std::size_t wrong = 0;
+  for (std::size_t i = 0; i < big.reply.size(); ++i)
+    wrong += big.reply[i] != static_cast<char>(i % 251);
+  EXPECT_EQ(wrong, 0u);
+
+  for (int code : {404, 500}) {
+    const auto done = PostThrough(*transport, At("/status/" + std::to_string(code)), "", "q=1");
+    ASSERT_TRUE(done.status) << code << " " << done.failed_at << ": " << done.status.ToString();
+    EXPECT_EQ(done.code, code);
+    EXPECT_EQ(done.reply, "status " + std::to_string(code) + "\n");
+  }
+}
+
+TEST_F(WinInetTransportTest, TheAnnouncedLengthIsEnforced) {
+  auto transport = MakeSystemHttpTransport(Impatient());
+  auto longer = transport->StartPost(At("/echo"), "", 4);
+  ASSERT_TRUE(longer) << longer.status().ToString();
+  EXPECT_TRUE(longer->Write("abc"));
+  EXPECT_FALSE(longer->Write("de"));
+  EXPECT_TRUE(longer->Write("d"));
+  EXPECT_TRUE(longer->Finish());
+
+  auto shorter = transport->StartPost(At("/echo"), "", 10);
+  ASSERT_TRUE(shorter) << shorter.status().ToString();
+  EXPECT_TRUE(shorter->Write("12345"));
+  const Status under = shorter->Finish();
+  EXPECT_FALSE(under);
+  EXPECT_NE(under.message().find("shorter than the announced"), std::string::npos)
+      << under.ToString();
+}
+
+TEST_F(WinInetTransportTest, ARefusedConnectionFailsAtOnceAsNetwork) {
+  auto transport = MakeSystemHttpTransport();
+  const auto start = Clock::now();
+  const auto done = PostThrough(*transport, At("/echo", peer_.refused), "", "x");
+  const double took = Seconds(Clock::now() - start);
+  std::printf("refused connection: %.3f s, %s\n", took, done.status.ToString().c_str());
+  EXPECT_TRUE(done.status.Is(ErrorKind::Network)) << done.status.ToString();
+  EXPECT_NE(done.status.ToString().find("connection refused"), std::string::npos)
+      << done.status.ToString();
+}
+
+// Wine must honour the configured time-outs: its defaults are far longer.
+TEST_F(WinInetTransportTest, PeersThatNeverAnswerEndAsTimeoutsWithinTheConfiguredTime) {
+  auto transport = MakeSystemHttpTransport(Impatient());
+  for (const HttpTarget& target : {At("/hang"), At("/echo", peer_.silent)}) {
+    const auto start = Clock::now();
+    const auto done = PostThrough(*transport, target, "", BinaryBody(3000));
+    const double took = Seconds(Clock::now() - start);
+    std::printf("%s on port %d: %.3f s at %s, %s\n", target.path.c_str(), target.port, took,
+                done.failed_at, done.status.ToString().c_str());
+    EXPECT_TRUE(done.status.Is(ErrorKind::Timeout)) << done.status.ToString();
+    EXPECT_NE(done.status.ToString().find("timed out"), std::string::npos);
+    EXPECT_LT(took, 15.0) << "the configured 1.5 s was not honoured";
+  }
+}
+
+TEST_F(WinInetTransportTest, HttpsToAPlainHttpPortFails) {
+  auto transport = MakeSystemHttpTransport(Impatient());
+  HttpTarget target = At("/echo");
+  target.secure = true;
+  const auto start = Clock::now();
+  const auto done = PostThrough(*transport, target, "", "x");
+  std::printf("https to a plain port: %.3f s at %s, %s\n", Seconds(Clock::now() - start),
+              done.failed_at, done.status.ToString().c_str());
+  EXPECT_FALSE(done.status);
+}
+
+// No certificate error is ever ignored: the system does not trust the
+// server's self-signed certificate, so nothing is sent.
+TEST_F(WinInetTransportTest, AnUntrustedCertificateFails) {
+  if (peer_.https == 0) GTEST_SKIP() << "KV_TEST_HTTP names no https port";
+  auto transport = MakeSystemHttpTransport(Impatient());
+  const auto done =
+      PostThrough(*transport, HttpTarget{true, peer_.host, peer_.https, "/echo"}, "", "x");
+  std::printf("untrusted certificate: at %s, %s\n", done.failed_at, done.status.ToString().c_str());
+  EXPECT_TRUE(done.status.Is(ErrorKind::Network)) << done.status.ToString();
+  EXPECT_NE(done.status.ToString().find("certificate not trusted"), std::string::npos)
+      << done.status.ToString();
+}
+
+}  // namespace
+}  // namespace kv::platform
