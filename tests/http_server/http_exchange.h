@@ -3,12 +3,42 @@
 // pieces, finish, then the reply in small reads. Shared by the tests of the
 // libcurl adapter (native) and of the WinINet adapter (Wine).
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 
 #include "platform/http_transport.h"
 
 namespace kv::http_test {
+
+// The test server of a Wine run, as KV_TEST_HTTP names it:
+// "127.0.0.1:<http port>:<silent port>:<refused port>[:<https port>]".
+struct Peer {
+  std::string host;
+  int http = 0;
+  int silent = 0;
+  int refused = 0;
+  int https = 0;  // self-signed certificate; 0 when not given
+};
+
+inline std::optional<Peer> PeerFromEnvironment() {
+  const char* value = std::getenv("KV_TEST_HTTP");
+  if (value == nullptr) return std::nullopt;
+  std::string text = value;
+  for (char& c : text)
+    if (c == ':') c = ' ';
+  Peer peer;
+  std::istringstream in(text);
+  if (!(in >> peer.host >> peer.http >> peer.silent >> peer.refused)) return std::nullopt;
+  if (!(in >> peer.https)) peer.https = 0;
+  return peer;
+}
+
+inline constexpr char kNoPeerHint[] =
+    "no test server: run build/native/tests/http_server/kv_test_http_server --port-file FILE "
+    "and set KV_TEST_HTTP to the value in FILE (scripts/test.sh does both)";
 
 struct HttpExchange {
   platform::Status status;  // the first failure, or success

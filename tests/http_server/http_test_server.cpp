@@ -198,6 +198,8 @@ struct HttpTestServer::Impl {
   bool stopping = false;
   bool started = false;
 
+  static constexpr char kHiddenType[] = "X-Kv-Hidden-Content-Type";
+
   void Serve(const httplib::Request& req, httplib::Response& res) {
     ReceivedRequest got;
     got.method = req.method;
@@ -211,6 +213,10 @@ struct HttpTestServer::Impl {
       got.headers.emplace(name, value);
     }
     got.body = req.body;
+    if (const auto hidden = got.headers.find(kHiddenType); hidden != got.headers.end()) {
+      got.headers.emplace("Content-Type", hidden->second);
+      got.headers.erase(hidden);
+    }
     {
       std::lock_guard lock(mutex);
       requests.push_back(got);
@@ -260,6 +266,19 @@ struct HttpTestServer::Impl {
     server.set_tcp_nodelay(true);
     // An idle kept-alive connection holds its thread this long, and so Stop.
     server.set_keep_alive_timeout(1);
+    // cpp-httplib always parses a multipart body into parts and leaves the
+    // body empty; the tests need the bytes as sent. The request object is
+    // the server's own (not const), so its type can be hidden until the
+    // handler puts it back.
+    server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+      auto& request = const_cast<httplib::Request&>(req);
+      const auto type = request.headers.find("Content-Type");
+      if (type != request.headers.end() && type->second.rfind("multipart/", 0) == 0) {
+        request.headers.emplace(kHiddenType, type->second);
+        request.headers.erase(type);
+      }
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
     server.Post(".*",
                 [this](const httplib::Request& req, httplib::Response& res) { Serve(req, res); });
   }

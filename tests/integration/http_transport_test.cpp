@@ -20,26 +20,8 @@ using http_test::BinaryBody;
 using http_test::PostThrough;
 using Clock = std::chrono::steady_clock;
 
-struct Peer {
-  std::string host;
-  int http = 0;
-  int silent = 0;
-  int refused = 0;
-  int https = 0;  // self-signed certificate; 0 when not given
-};
-
-std::optional<Peer> PeerFromEnvironment() {
-  const char* value = std::getenv("KV_TEST_HTTP");
-  if (value == nullptr) return std::nullopt;
-  std::string text = value;
-  for (char& c : text)
-    if (c == ':') c = ' ';
-  Peer peer;
-  std::istringstream in(text);
-  if (!(in >> peer.host >> peer.http >> peer.silent >> peer.refused)) return std::nullopt;
-  if (!(in >> peer.https)) peer.https = 0;
-  return peer;
-}
+using http_test::Peer;
+using http_test::PeerFromEnvironment;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -48,9 +30,7 @@ class WinInetTransportTest : public ::testing::Test {
   void SetUp() override {
     const auto peer = PeerFromEnvironment();
     if (!peer) {
-      GTEST_SKIP() << "no test server: run build/native/tests/http_server/kv_test_http_server "
-                      "--port-file FILE and set KV_TEST_HTTP to the value in FILE "
-                      "(scripts/test.sh does both)";
+      GTEST_SKIP() << http_test::kNoPeerHint;
     }
     peer_ = *peer;
   }
