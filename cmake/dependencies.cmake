@@ -52,6 +52,9 @@ else()
   find_package(CURL REQUIRED)
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
   find_package(OpenSSL REQUIRED)  # the test server's certificate
+  # korvan-service
+  find_package(SQLite3 REQUIRED)
+  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
   find_package(GTest REQUIRED)
   add_library(kv_gtest_main INTERFACE)
   target_link_libraries(kv_gtest_main INTERFACE GTest::gtest_main GTest::gmock)
