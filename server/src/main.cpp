@@ -1,12 +1,194 @@
 // korvan-service: the reference web service of the Korvan client.
+//   serve [--db FILE] [--listen HOST:PORT] [--min-build N] [--update-url URL]
+//         [--installer-params TEXT] [--learn N]
+//   catalogue set NAME [--publisher P] [--stable V] [--beta V] [--db FILE]
+//   catalogue import FILE.csv [--db FILE]
+//   catalogue list [TEXT] [--db FILE]
+//   news add TITLE [--url URL] [--date TEXT] [--db FILE]
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue_admin.h"
+#include "http/shutdown_signal.h"
+#include "korvan_service.h"
+#include "storage/sqlite_storage.h"
+
+namespace fs = std::filesystem;
+using namespace kv::server;
+
+namespace {
+
+struct Args {
+  std::vector<std::string> words;              // the command and its operands
+  std::map<std::string, std::string> options;  // "--db" -> value
+};
+
+int Fail(const std::string& message) {
+  std::cerr << "korvan-service: " << message << "\n";
+  return 1;
+}
+
+// The default database: $XDG_DATA_HOME/korvan-service/korvan.db.
+std::string DefaultDatabase() {
+  fs::path base;
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) base = xdg;
+  else if (const char* home = std::getenv("HOME"); home && *home) base = fs::path(home) / ".local/share";
+  else base = ".";
+  return (base / "korvan-service" / "korvan.db").string();
+}
+
+std::string Database(const Args& a) {
+  const auto found = a.options.find("--db");
+  const std::string path = found != a.options.end() ? found->second : DefaultDatabase();
+  std::error_code ec;
+  const fs::path folder = fs::path(path).parent_path();
+  if (!folder.empty()) fs::create_directories(folder, ec);
+  return path;
+}
+
+std::string Option(const Args& a, const std::string& name, const std::string& fallback = "") {
+  const auto found = a.options.find(name);
+  return found != a.options.end() ? found->second : fallback;
+}
+
+int Serve(const Args& a) {
+  ServeOptions o;
+  o.database = Database(a);
+  const std::string listen = Option(a, "--listen", "127.0.0.1:8080");
+  const std::size_t colon = listen.rfind(':');
+  if (colon == std::string::npos) return Fail("--listen wants HOST:PORT");
+  o.host = listen.substr(0, colon);
+  o.port = std::atoi(listen.c_str() + colon + 1);
+  o.service.min_build = std::atoi(Option(a, "--min-build", "0").c_str());
+  o.service.update_url = Option(a, "--update-url");
+  o.service.installer_params = Option(a, "--installer-params");
+  o.service.learn_threshold = std::atoi(Option(a, "--learn", "2").c_str());
+  o.service.site_origin = "http://" + (o.host == "127.0.0.1" ? std::string("localhost") : o.host) +
+                          ":" + std::to_string(o.port);
+  o.starting_catalogue = Option(a, "--catalogue", std::string(KV_SERVER_DATA_DIR) + "/catalogue.csv");
+  static std::mutex log_mutex;
+  o.log = [](std::string_view line) {
+    std::lock_guard lock(log_mutex);
+    std::cout << line << std::endl;
+  };
+  auto signal = ShutdownSignal::Install();
+  if (!signal) return Fail(signal.status().ToString());
+  auto service = KorvanService::Start(o);
+  if (!service) return Fail(service.status().ToString());
+  std::cout << "korvan-service: serving http://" << o.host << ":" << service->port() << "/ from "
+            << o.database << std::endl;
+  const auto got = signal->Wait();
+  std::cout << "korvan-service: signal " << got.value_or(0) << ", stopping" << std::endl;
+  service->Stop();
+  std::cout << "korvan-service: stopped" << std::endl;
+  return 0;
+}
+
+// Runs `work` in one write transaction of the database.
+template <typename Work>
+int WithDatabase(const Args& a, Work work) {
+  auto storage = OpenSqliteStorage(Database(a));
+  if (!storage) return Fail(storage.status().ToString());
+  auto tx = storage->Begin(true);
+  if (!tx) return Fail(tx.status().ToString());
+  if (int rc = work(*tx); rc != 0) return rc;
+  if (auto s = tx->Commit(); !s) return Fail(s.ToString());
+  return 0;
+}
+
+int Catalogue(const Args& a) {
+  const std::string verb = a.words.size() > 1 ? a.words[1] : "";
+  const std::int64_t now = std::time(nullptr);
+  if (verb == "set" && a.words.size() == 3) {
+    return WithDatabase(a, [&](Transaction& tx) {
+      const std::string& name = a.words[2];
+      const std::string publisher = Option(a, "--publisher");
+      std::vector<Program> found = FindByName(tx, name, publisher);
+      if (found.size() > 1) return Fail("several programs are named \"" + name + "\"; add --publisher");
+      Program p;
+      if (found.empty()) {
+        ReportedProgram r;
+        r.display_name = name;
+        r.publisher = publisher;
+        auto added = FindOrAddProgram(tx, r, now);
+        if (!added) return Fail(added.status().ToString());
+        p = *added;
+      } else {
+        p = found.front();
+      }
+      if (a.options.count("--stable")) p.stable_version = Option(a, "--stable");
+      if (a.options.count("--beta")) p.beta_version = Option(a, "--beta");
+      if (a.options.count("--home-page")) p.home_page = Option(a, "--home-page");
+      if (auto s = tx.UpdateProgram(p); !s) return Fail(s.ToString());
+      std::cout << p.id << "\t" << p.name << "\tstable " << p.stable_version << "\tbeta "
+                << p.beta_version << "\n";
+      return 0;
+    });
+  }
+  if (verb == "import" && a.words.size() == 3) {
+    auto rows = ReadCatalogueCsvFile(a.words[2]);
+    if (!rows) return Fail(rows.status().ToString());
+    return WithDatabase(a, [&](Transaction& tx) {
+      auto counts = ImportCatalogue(tx, *rows, now);
+      if (!counts) return Fail(counts.status().ToString());
+      std::cout << counts->added << " added, " << counts->updated << " updated\n";
+      return 0;
+    });
+  }
+  if (verb == "list" && a.words.size() <= 3) {
+    return WithDatabase(a, [&](Transaction& tx) {
+      for (const Program& p : tx.ListPrograms(a.words.size() == 3 ? a.words[2] : "", 100000)) {
+        std::cout << p.id << "\t" << p.name << "\t" << p.publisher << "\t" << p.stable_version
+                  << "\t" << p.beta_version << "\n";
+      }
+      return 0;
+    });
+  }
+  return Fail("usage: catalogue set NAME [--publisher P] [--stable V] [--beta V] | import FILE | list [TEXT]");
+}
+
+int News(const Args& a) {
+  if (a.words.size() != 3 || a.words[1] != "add") return Fail("usage: news add TITLE [--url URL] [--date TEXT]");
+  return WithDatabase(a, [&](Transaction& tx) {
+    char date[16];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(date, sizeof date, "%d.%m.%Y", std::gmtime(&now));
+    auto id = tx.AddNews({0, Option(a, "--date", date), a.words[2], Option(a, "--url"), now});
+    if (!id) return Fail(id.status().ToString());
+    std::cout << "news " << *id << "\n";
+    return 0;
+  });
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || std::strcmp(argv[1], "help") == 0) {
-    std::puts("usage: korvan-service serve|catalogue|news ...");
-    return argc < 2 ? 2 : 0;
+  Args a;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word.rfind("--", 0) == 0) {
+      if (i + 1 >= argc) return Fail("option " + word + " wants a value");
+      a.options[word] = argv[++i];
+    } else {
+      a.words.push_back(word);
+    }
   }
-  std::fprintf(stderr, "korvan-service: unknown command: %s\n", argv[1]);
-  return 2;
+  const std::string command = a.words.empty() ? "" : a.words[0];
+  if (command == "serve") return Serve(a);
+  if (command == "catalogue") return Catalogue(a);
+  if (command == "news") return News(a);
+  std::cout << "usage: korvan-service serve [--db FILE] [--listen HOST:PORT] [--min-build N]\n"
+               "                            [--update-url URL] [--installer-params TEXT] [--learn N]\n"
+               "       korvan-service catalogue set NAME [--publisher P] [--stable V] [--beta V]\n"
+               "       korvan-service catalogue import FILE.csv | list [TEXT]\n"
+               "       korvan-service news add TITLE [--url URL] [--date TEXT]\n"
+               "   (every command takes --db FILE; default $XDG_DATA_HOME/korvan-service/korvan.db)\n";
+  return command.empty() || command == "help" ? 0 : 2;
 }

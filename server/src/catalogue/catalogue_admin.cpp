@@ -1,0 +1,67 @@
+#include "catalogue/catalogue_admin.h"
+
+#include "text/compare.h"
+
+namespace kv::server {
+
+Result<Program> FindOrAddProgram(Transaction& tx, const ReportedProgram& reported,
+                                 std::int64_t now) {
+  const std::string key = CatalogueKeyOf(reported);
+  if (auto known = tx.FindProgramByKey(key)) return *known;
+  Program p;
+  p.match_key = key;
+  // The client's own analysis named it without version words; the display
+  // name is the fallback (and what operators' files give).
+  p.name = reported.name.empty() ? std::string(IdentifyingName(reported)) : reported.name;
+  p.publisher = reported.publisher;
+  p.publisher_short = reported.publisher.empty() ? "" : ShortName(reported.publisher);
+  p.created_at = now;
+  const std::string base = ShortName(p.name);
+  p.short_name = base;
+  for (int n = 2; tx.FindProgramByShortName(p.short_name); ++n) p.short_name = ShortNameWithSuffix(base, n);
+  auto id = tx.AddProgram(p);
+  if (!id) return id.status();
+  p.id = *id;
+  return p;
+}
+
+Result<ImportCounts> ImportCatalogue(Transaction& tx, const std::vector<CatalogueRow>& rows,
+                                     std::int64_t now) {
+  ImportCounts counts;
+  for (const CatalogueRow& row : rows) {
+    ReportedProgram r;
+    r.display_name = row.name;
+    r.publisher = row.publisher;
+    const bool known = tx.FindProgramByKey(CatalogueKeyOf(r)).has_value();
+    auto entry = FindOrAddProgram(tx, r, now);
+    if (!entry) return entry.status();
+    Program p = std::move(entry).value();
+    if (!known) ++counts.added;
+    bool changed = false;
+    for (auto [from, to] : {std::pair{&row.stable, &p.stable_version},
+                            std::pair{&row.beta, &p.beta_version},
+                            std::pair{&row.home_page, &p.home_page}}) {
+      if (!from->empty() && *from != *to) {
+        *to = *from;
+        changed = true;
+      }
+    }
+    if (changed) {
+      if (Status s = tx.UpdateProgram(p); !s) return s;
+      if (known) ++counts.updated;
+    }
+  }
+  return counts;
+}
+
+std::vector<Program> FindByName(Transaction& tx, std::string_view name, std::string_view publisher) {
+  std::vector<Program> out;
+  for (Program& p : tx.ListPrograms(name, 1000)) {
+    if (!text::EqualsNoCase(p.name, name)) continue;
+    if (!publisher.empty() && PublisherKey(p.publisher) != PublisherKey(publisher)) continue;
+    out.push_back(std::move(p));
+  }
+  return out;
+}
+
+}  // namespace kv::server

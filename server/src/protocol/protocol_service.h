@@ -1,0 +1,65 @@
+#pragma once
+// The protocol: one handler per mode, each one transaction. A request that
+// fails for any reason (credentials, a malformed archive, a limit) gets an
+// answer with its `Result` code and changes nothing.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "accounts/credentials.h"
+#include "protocol/fields.h"
+#include "protocol/limits.h"
+#include "storage/storage.h"
+
+namespace kv::server {
+
+struct ServiceOptions {
+  // Clients below this build are told to update (0: none are).
+  int min_build = 0;
+  std::string update_url;
+  std::string installer_params;
+  // A version counts as released once this many machines have it installed.
+  int learn_threshold = 2;
+  // The site's origin for users' page addresses ("http://localhost:8080").
+  std::string site_origin = "http://localhost:8080";
+  std::size_t usage_log_cap = 1u << 20;  // bytes kept per machine
+  RequestLimits limits;
+};
+
+class ProtocolService {
+ public:
+  using Clock = std::function<std::int64_t()>;  // seconds since 1970
+
+  ProtocolService(Storage& storage, Credentials& credentials, ServiceOptions options,
+                  Clock clock = {});
+
+  // The answer body for one request of `mode`.
+  std::string Handle(std::string_view mode, const RequestFields& fields);
+  // The answer to a request that could not be read at all.
+  static std::string Malformed(std::string_view why);
+
+  const ServiceOptions& options() const { return options_; }
+
+ private:
+  struct Context;
+
+  void Identify(Context& c);
+  std::string GetId(Context& c);
+  std::string AddGuest(Context& c);
+  std::string AddUser(Context& c);
+  std::string AddPrograms(Context& c);
+  std::string CheckUpdates(Context& c);
+  std::string UploadIcons(Context& c);
+  std::string AddComment(Context& c);
+  std::string RateProgram(Context& c);
+  std::string AddExtensions(Context& c);
+  std::string AddUsageLog(Context& c);
+
+  Storage& storage_;
+  Credentials& credentials_;
+  ServiceOptions options_;
+  Clock clock_;
+};
+
+}  // namespace kv::server

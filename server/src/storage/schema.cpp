@@ -1,0 +1,102 @@
+#include "storage/schema.h"
+
+namespace kv::server {
+
+const std::vector<std::string_view>& SchemaMigrations() {
+  static const std::vector<std::string_view> migrations = {
+      // 1: accounts, machines, the catalogue and what is installed where.
+      R"sql(
+CREATE TABLE users (
+  id %KEY%,
+  email TEXT UNIQUE,
+  name TEXT NOT NULL DEFAULT '',
+  credential TEXT NOT NULL,
+  is_guest INTEGER NOT NULL,
+  created_at BIGINT NOT NULL
+);
+CREATE TABLE machines (
+  id %KEY%,
+  guid TEXT NOT NULL UNIQUE,
+  user_id BIGINT NOT NULL REFERENCES users(id),
+  client_build TEXT NOT NULL DEFAULT '',
+  last_seen BIGINT NOT NULL
+);
+CREATE INDEX machines_user ON machines(user_id);
+CREATE TABLE programs (
+  id %KEY%,
+  match_key TEXT NOT NULL UNIQUE,
+  name TEXT NOT NULL,
+  publisher TEXT NOT NULL DEFAULT '',
+  short_name TEXT NOT NULL UNIQUE,
+  publisher_short TEXT NOT NULL DEFAULT '',
+  home_page TEXT NOT NULL DEFAULT '',
+  stable_version TEXT NOT NULL DEFAULT '',
+  beta_version TEXT NOT NULL DEFAULT '',
+  created_at BIGINT NOT NULL
+);
+CREATE TABLE installs (
+  machine_id BIGINT NOT NULL REFERENCES machines(id),
+  program_id BIGINT NOT NULL REFERENCES programs(id),
+  user_id BIGINT NOT NULL REFERENCES users(id),
+  version TEXT NOT NULL,
+  is_beta INTEGER NOT NULL,
+  display_name TEXT NOT NULL DEFAULT '',
+  reported_name TEXT NOT NULL DEFAULT '',
+  updated_at BIGINT NOT NULL,
+  PRIMARY KEY (machine_id, program_id)
+);
+CREATE INDEX installs_program ON installs(program_id, version);
+CREATE INDEX installs_user ON installs(user_id);
+)sql",
+      // 2: what users say and send.
+      R"sql(
+CREATE TABLE comments (
+  id %KEY%,
+  program_id BIGINT NOT NULL REFERENCES programs(id),
+  user_id BIGINT NOT NULL REFERENCES users(id),
+  body TEXT NOT NULL,
+  created_at BIGINT NOT NULL
+);
+CREATE INDEX comments_program ON comments(program_id, created_at);
+CREATE TABLE ratings (
+  user_id BIGINT NOT NULL REFERENCES users(id),
+  program_id BIGINT NOT NULL REFERENCES programs(id),
+  rating INTEGER NOT NULL,
+  PRIMARY KEY (user_id, program_id)
+);
+CREATE INDEX ratings_program ON ratings(program_id);
+CREATE TABLE icons (
+  program_id BIGINT PRIMARY KEY REFERENCES programs(id),
+  data %BLOB% NOT NULL,
+  updated_at BIGINT NOT NULL
+);
+CREATE TABLE associations (
+  machine_id BIGINT PRIMARY KEY REFERENCES machines(id),
+  document TEXT NOT NULL,
+  received_at BIGINT NOT NULL
+);
+CREATE TABLE usage_logs (
+  id %KEY%,
+  machine_id BIGINT NOT NULL REFERENCES machines(id),
+  received_at BIGINT NOT NULL,
+  data %BLOB% NOT NULL
+);
+CREATE INDEX usage_logs_machine ON usage_logs(machine_id, id);
+CREATE TABLE news (
+  id %KEY%,
+  date_text TEXT NOT NULL,
+  title TEXT NOT NULL,
+  url TEXT NOT NULL DEFAULT '',
+  posted_at BIGINT NOT NULL
+);
+CREATE TABLE news_seen (
+  machine_id BIGINT NOT NULL REFERENCES machines(id),
+  news_id BIGINT NOT NULL REFERENCES news(id),
+  PRIMARY KEY (machine_id, news_id)
+);
+)sql",
+  };
+  return migrations;
+}
+
+}  // namespace kv::server

@@ -1,0 +1,175 @@
+#pragma once
+// The service's storage, behind an interface of its own so that a second
+// database can follow SQLite. Every request runs in one transaction: it
+// reads and writes through a Transaction and commits at the end; a
+// transaction destroyed without Commit() rolls back, so a request that fails
+// half-way leaves nothing behind. Times are seconds since 1970 (UTC).
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/status.h"
+
+namespace kv::server {
+
+using platform::Result;
+using platform::Status;
+using Id = std::int64_t;
+
+struct User {
+  Id id = 0;
+  std::string email;       // lower case; empty for a guest
+  std::string name;
+  std::string credential;  // a slow salted hash of what the client sends as `password`
+  bool is_guest = false;
+  std::int64_t created_at = 0;
+};
+
+struct Machine {
+  Id id = 0;
+  std::string guid;
+  Id user_id = 0;
+  std::string client_build;
+  std::int64_t last_seen = 0;
+};
+
+// A catalogue entry: one program as the service knows it.
+struct Program {
+  Id id = 0;
+  std::string match_key;   // how reports find it (unique)
+  std::string name;
+  std::string publisher;
+  std::string short_name;  // its page's host label (unique)
+  std::string publisher_short;
+  std::string home_page;
+  std::string stable_version;  // set by an operator; empty: learned from users
+  std::string beta_version;
+  std::int64_t created_at = 0;
+};
+
+// A program installed on a machine, as the machine last reported it.
+struct Install {
+  Id machine_id = 0;
+  Id program_id = 0;
+  Id user_id = 0;
+  std::string version;  // the client's formatted version
+  bool is_beta = false;
+  std::string display_name;  // as reported: later answers name it by this
+  std::string reported_name;
+  std::int64_t updated_at = 0;
+};
+
+// What an answer says about one program besides its versions.
+struct ProgramCounters {
+  std::int64_t users = 0;  // distinct users with it installed
+  std::int64_t comments = 0;
+  std::int64_t questions = 0;
+  std::int64_t ratings = 0;
+  std::int64_t rating_sum = 0;
+};
+
+// A version of a program and on how many machines it is installed now.
+struct VersionSeen {
+  std::string version;
+  bool is_beta = false;
+  std::int64_t machines = 0;
+};
+
+struct Comment {
+  Id id = 0;
+  Id program_id = 0;
+  Id user_id = 0;
+  std::string text;
+  std::int64_t created_at = 0;
+};
+
+struct NewsItem {
+  Id id = 0;
+  std::string date;  // as shown
+  std::string title;
+  std::string url;
+  std::int64_t posted_at = 0;
+};
+
+struct SiteCounts {
+  std::int64_t programs = 0;
+  std::int64_t publishers = 0;
+  std::int64_t users = 0;
+  std::int64_t news = 0;
+};
+
+class Transaction {
+ public:
+  virtual ~Transaction() = default;
+  // Makes every change of this transaction lasting. Without it, nothing is.
+  virtual Status Commit() = 0;
+
+  // Users. Emails compare as stored (callers lower-case them).
+  virtual Result<Id> AddUser(const User& user) = 0;
+  virtual std::optional<User> FindUser(Id id) = 0;
+  virtual std::optional<User> FindUserByEmail(std::string_view email) = 0;
+  virtual Status UpdateUser(const User& user) = 0;
+  // A guest that registered: its machines, installs, ratings and comments
+  // become `to`'s, and the guest is deleted.
+  virtual Status MergeUser(Id from, Id to) = 0;
+
+  // Machines by GUID: created on first sight, owner, build and time updated.
+  virtual Result<Id> TouchMachine(std::string_view guid, Id user_id, std::string_view build,
+                                  std::int64_t now) = 0;
+
+  // The catalogue.
+  virtual Result<Id> AddProgram(const Program& program) = 0;
+  virtual Status UpdateProgram(const Program& program) = 0;
+  virtual std::optional<Program> FindProgram(Id id) = 0;
+  virtual std::optional<Program> FindProgramByKey(std::string_view match_key) = 0;
+  virtual std::optional<Program> FindProgramByShortName(std::string_view short_name) = 0;
+  // Programs whose name contains `text` (any case), by name; all when empty.
+  virtual std::vector<Program> ListPrograms(std::string_view text, std::size_t limit) = 0;
+
+  // Installs.
+  virtual Status PutInstall(const Install& install) = 0;
+  virtual Status RemoveInstall(Id machine_id, Id program_id) = 0;
+  virtual std::vector<Install> InstallsOn(Id machine_id) = 0;
+  virtual ProgramCounters Counters(Id program_id) = 0;
+  // The versions of a program installed now, with their machine counts.
+  virtual std::vector<VersionSeen> VersionsSeen(Id program_id) = 0;
+
+  // Community.
+  virtual Result<Id> AddComment(const Comment& comment) = 0;
+  virtual std::vector<Comment> CommentsOn(Id program_id, std::size_t limit) = 0;
+  // Replaces the user's earlier rating of the program; 0 removes it.
+  virtual Status SetRating(Id user_id, Id program_id, int rating) = 0;
+  virtual int RatingOf(Id user_id, Id program_id) = 0;
+
+  // Icons (one per program, an .ico file).
+  virtual Status PutIcon(Id program_id, std::string_view ico) = 0;
+  virtual bool HasIcon(Id program_id) = 0;
+
+  // What a machine sent about itself.
+  virtual Status PutAssociations(Id machine_id, std::string_view document, std::int64_t now) = 0;
+  // Appends a usage log and drops the machine's oldest ones beyond `cap` bytes.
+  virtual Status AddUsageLog(Id machine_id, std::string_view log, std::int64_t now,
+                             std::size_t cap) = 0;
+  virtual std::int64_t UsageLogBytes(Id machine_id) = 0;
+
+  // News, each shown once per machine.
+  virtual Result<Id> AddNews(const NewsItem& item) = 0;
+  virtual std::vector<NewsItem> UnseenNews(Id machine_id) = 0;
+  virtual Status MarkNewsSeen(Id machine_id, Id news_id) = 0;
+
+  virtual SiteCounts Counts() = 0;
+};
+
+class Storage {
+ public:
+  virtual ~Storage() = default;
+  // A transaction; `write` ones are serialised, read-only ones run beside them.
+  virtual Result<std::unique_ptr<Transaction>> Begin(bool write) = 0;
+  // The schema version the database is at.
+  virtual int SchemaVersion() = 0;
+};
+
+}  // namespace kv::server

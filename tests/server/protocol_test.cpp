@@ -1,0 +1,343 @@
+// The protocol over real HTTP on loopback, driven by the client's own
+// requester code (FormPoster, ServiceConnection) through libcurl.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "korvan_service.h"
+#include "platform/http_transport.h"
+#include "service/requests.h"
+#include "service/zip_archive.h"
+
+namespace kv::server {
+namespace {
+
+namespace fs = std::filesystem;
+using service::AnswerCode;
+using service::ClientIdentity;
+using service::FormPoster;
+using service::RequestMode;
+using service::RequestOutcome;
+
+// One program of a report, as the client writes it.
+struct Prog {
+  std::string name, display_name, version, publisher;
+  bool beta = false;
+};
+
+std::string Report(const std::vector<Prog>& programs, const std::string& removed = "") {
+  store::XmlWriter w;
+  w.Open("", "KV");
+  w.Open("", "UserSoftware");
+  w.Open(" ", "Programs");
+  for (const Prog& p : programs) {
+    w.Open("  ", "Program");
+    w.Text("   ", "Name", p.name);
+    w.Text("   ", "Version", p.version);
+    if (p.beta) w.Text("   ", "BetaRelease", "true");
+    if (!p.display_name.empty()) w.Text("   ", "DisplayName", p.display_name);
+    w.Text("   ", "Publisher", p.publisher);
+    w.Close("  ", "Program");
+  }
+  w.Close(" ", "Programs");
+  w.Open(" ", "WasUninstalled");
+  w.Text("  ", "ProgramIdList", removed + "  ");
+  w.Close(" ", "WasUninstalled");
+  w.Close("", "UserSoftware");
+  w.Close("", "KV");
+  return w.Take();
+}
+
+// The attributes of each program element of an answer's `Programs`, by `ID`.
+using Attributes = std::map<std::string, std::string>;
+std::vector<Attributes> Programs(const store::XmlDocument& doc) {
+  std::vector<Attributes> out;
+  const auto programs = doc.Find("KV/Programs");
+  if (!programs) return out;
+  for (const store::XmlElement p : programs->Children()) {
+    Attributes a;
+    for (const char* name : {"ID", "DN", "N", "V", "SV", "BV", "NU", "NC", "NR", "RS", "UR", "I", "U"}) {
+      if (auto v = p.Attribute(name)) a[name] = *v;
+    }
+    out.push_back(a);
+  }
+  return out;
+}
+
+class ProtocolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kvprotoXXXXXX";
+    dir_ = mkdtemp(tmpl);
+    Restart({});
+  }
+  void TearDown() override {
+    service_.reset();
+    fs::remove_all(dir_);
+  }
+  void Restart(ServiceOptions options) {
+    service_.reset();
+    ServeOptions o;
+    o.database = dir_ + "/korvan.db";
+    o.port = 0;
+    o.threads = 4;
+    o.service = std::move(options);
+    o.credential_cost = CredentialCost::Cheapest();
+    o.starting_catalogue = std::string(KV_SERVER_DATA_DIR) + "/catalogue.csv";
+    auto s = KorvanService::Start(o);
+    ASSERT_TRUE(s) << s.status().ToString();
+    service_ = std::move(s).value();
+    app::ServiceConfig config;
+    config.site = config.upload = {"http", "127.0.0.1", service_->port()};
+    connection_ = std::make_unique<service::ServiceConnection>(*http_, config);
+  }
+
+  // A urlencoded request with `fields` after the identity fields (none when
+  // `identity` is null).
+  std::optional<store::XmlDocument> Send(RequestMode mode, const ClientIdentity* identity,
+                                         std::vector<std::pair<std::string, std::string>> fields,
+                                         RequestOutcome& outcome, const char* build = "17") {
+    FormPoster form(*http_);
+    if (identity) service::AddIdentityFields(form, *identity, build);
+    else form.AddField("client_build", build);
+    for (const auto& [name, value] : fields) form.AddField(name, value);
+    outcome.Begin();
+    return connection_->Exchange(mode, form, outcome);
+  }
+  // A guest account on machine `guid`.
+  ClientIdentity Guest(const std::string& guid) {
+    RequestOutcome o;
+    auto doc = Send(RequestMode::AddGuest, nullptr, {{"GUID", guid}, {"bundled_with", ""}}, o);
+    EXPECT_TRUE(doc) << o.Text();
+    if (!doc) return {};
+    ClientIdentity me;
+    me.guid = guid;
+    me.id = doc->Find("KV/User/Id")->Text();
+    me.password = doc->Find("KV/User/Password")->Text();
+    return me;
+  }
+  std::optional<store::XmlDocument> SendReport(const ClientIdentity& me, const std::string& report,
+                                               RequestOutcome& o) {
+    o.Begin();
+    return connection_->SendDocument(RequestMode::AddPrograms, me, "17", report, o);
+  }
+  std::vector<Attributes> Check(const ClientIdentity& me) {
+    RequestOutcome o;
+    auto doc = Send(RequestMode::CheckUpdates, &me, {}, o);
+    EXPECT_TRUE(doc) << o.Text();
+    return doc ? Programs(*doc) : std::vector<Attributes>{};
+  }
+
+  std::string dir_;
+  std::unique_ptr<platform::HttpTransport> http_ = platform::MakeSystemHttpTransport();
+  std::unique_ptr<KorvanService> service_;
+  std::unique_ptr<service::ServiceConnection> connection_;
+};
+
+TEST_F(ProtocolTest, AGuestRegistersAndSignsInAgain) {
+  ClientIdentity guest = Guest("GUID-A");
+  ASSERT_FALSE(guest.id.empty());
+  EXPECT_EQ(guest.password.size(), 32u);
+  RequestOutcome o;
+  ASSERT_TRUE(SendReport(guest, Report({{"Seven", "7-Zip 23.01 (x64)", "23.1", "Igor Pavlov"}}), o))
+      << o.Text();
+
+  // Registration carries the guest's programs over.
+  ClientIdentity ann{"", "GUID-A", "ann+test@example.com", "5f4dcc3b5aa765d61d8327deb882cf99"};
+  auto doc = Send(RequestMode::AddUser, &ann,
+                  {{"bundled_with", ""}, {"id", guest.id}, {"guest_password", guest.password},
+                   {"name", "Ann"}},
+                  o);
+  ASSERT_TRUE(doc) << o.Text();
+  ann.id = doc->Find("KV/User/Id")->Text();
+  EXPECT_NE(ann.id, guest.id);
+  EXPECT_EQ(doc->Find("KV/User/Email")->Text(), "ann+test@example.com");  // "+" stays a plus
+  EXPECT_FALSE(doc->Find("KV/User/Password"));  // the client keeps its digest
+  auto programs = Check(ann);
+  ASSERT_EQ(programs.size(), 1u);
+  EXPECT_EQ(programs[0]["V"], "23.1");
+  EXPECT_EQ(programs[0]["NU"], "1");
+  // The guest account is gone.
+  Send(RequestMode::CheckUpdates, &guest, {}, o);
+  EXPECT_EQ(o.ResultCode(), AnswerCode::LoginFailure);
+
+  // Signing in elsewhere: the right digest, then a wrong one.
+  ClientIdentity login{"", "GUID-B", "ANN+test@example.com", ann.password};
+  doc = Send(RequestMode::GetId, nullptr,
+             {{"GUID", "GUID-B"}, {"email", login.email}, {"password", login.password},
+              {"bundled_with", ""}},
+             o);
+  ASSERT_TRUE(doc) << o.Text();
+  EXPECT_EQ(doc->Find("KV/User/Id")->Text(), ann.id);
+  Send(RequestMode::GetId, nullptr,
+       {{"GUID", "GUID-B"}, {"email", login.email}, {"password", "0000"}, {"bundled_with", ""}}, o);
+  EXPECT_EQ(o.ResultCode(), AnswerCode::LoginFailure);
+  EXPECT_FALSE(o.message().empty());
+  // The same e-mail cannot register twice.
+  Send(RequestMode::AddUser, &ann, {{"bundled_with", ""}, {"name", "Ann"}}, o);
+  EXPECT_EQ(o.ResultCode(), AnswerCode::ExtendedError);
+}
+
+TEST_F(ProtocolTest, ProgramsComeAndGoAndLearnTheirLatestVersions) {
+  ClientIdentity one = Guest("GUID-1"), two = Guest("GUID-2");
+  RequestOutcome o;
+  auto doc = SendReport(one, Report({{"Firefox", "Mozilla Firefox 121.0 (x64 en-US)", "121.0", "Mozilla"},
+                                     {"Tool", "", "1.0", ""}}),
+                        o);
+  ASSERT_TRUE(doc) << o.Text();
+  auto answered = Programs(*doc);
+  ASSERT_EQ(answered.size(), 2u);
+  // The catalogue knew Firefox; the other program became an entry of its own.
+  EXPECT_EQ(answered[0]["DN"], "Mozilla Firefox 121.0 (x64 en-US)");
+  EXPECT_EQ(answered[0]["U"], "mozilla-firefox");
+  EXPECT_EQ(answered[1]["N"], "Tool");
+  EXPECT_EQ(answered[1].count("DN"), 0u);
+  EXPECT_EQ(answered[1]["I"], "0");
+  const std::string firefox = answered[0]["ID"];
+  EXPECT_EQ(answered[0]["SV"], "");  // one machine is no release yet
+
+  // A second machine with a newer version: still one machine each.
+  ASSERT_TRUE(SendReport(two, Report({{"Firefox", "Mozilla Firefox 122.0 (x64 en-US)", "122.0", "Mozilla"}}), o));
+  EXPECT_EQ(Check(one)[0]["SV"], "");
+  ASSERT_TRUE(SendReport(one, Report({{"Firefox", "Mozilla Firefox 122.0 (x64 en-US)", "122.0", "Mozilla"}}, firefox), o));
+  auto programs = Check(one);
+  ASSERT_EQ(programs.size(), 2u);
+  EXPECT_EQ(programs[0]["V"], "122.0");
+  EXPECT_EQ(programs[0]["SV"], "122.0");  // two machines have it now
+  EXPECT_EQ(programs[0]["NU"], "2");
+
+  // An operator releases a newer one.
+  {
+    auto tx = service_->storage().Begin(true);
+    auto p = tx->FindProgram(std::stoll(firefox));
+    p->stable_version = "123.0";
+    p->beta_version = "124.0b1";
+    ASSERT_TRUE(tx->UpdateProgram(*p));
+    ASSERT_TRUE(tx->Commit());
+  }
+  programs = Check(two);
+  ASSERT_EQ(programs.size(), 1u);
+  EXPECT_EQ(programs[0]["SV"], "123.0");
+  EXPECT_EQ(programs[0]["BV"], "124.0b1");
+
+  // Removed on machine one: no longer its program, one user left.
+  ASSERT_TRUE(SendReport(one, Report({}, firefox), o));
+  EXPECT_EQ(Check(one).size(), 1u);
+  EXPECT_EQ(Check(two)[0]["NU"], "1");
+}
+
+TEST_F(ProtocolTest, OldClientsAreToldWhereTheNewOneIs) {
+  ServiceOptions options;
+  options.min_build = 20;
+  options.update_url = "http://localhost:8080/download/korvan-setup.exe";
+  options.installer_params = "/S /update";
+  Restart(options);
+  RequestOutcome o;
+  Send(RequestMode::AddGuest, nullptr, {{"GUID", "G"}}, o, "17");
+  EXPECT_EQ(o.ResultCode(), AnswerCode::OldClientVersion);
+  EXPECT_EQ(o.update_url(), options.update_url);
+  EXPECT_EQ(o.installer_params(), "/S /update");
+  Send(RequestMode::AddGuest, nullptr, {{"GUID", "G"}}, o, "???");
+  EXPECT_EQ(o.ResultCode(), AnswerCode::OldClientVersion);
+  EXPECT_TRUE(Send(RequestMode::AddGuest, nullptr, {{"GUID", "G"}}, o, "20")) << o.Text();
+}
+
+TEST_F(ProtocolTest, MalformedRequestsGetAClearAnswerAndChangeNothing) {
+  ClientIdentity me = Guest("GUID-M");
+  auto count = [&] {
+    auto tx = service_->storage().Begin(false);
+    return tx->Counts().programs;
+  };
+  const auto before = count();
+  RequestOutcome o;
+  auto send_file = [&](const std::string& bytes) {
+    FormPoster form(*http_);
+    service::AddIdentityFields(form, me, "17");
+    form.AddFile("zipfile", "report.zip", bytes);
+    form.AddField("Submit", "Submit");
+    o.Begin();
+    return connection_->Exchange(RequestMode::AddPrograms, form, o).has_value();
+  };
+  std::vector<Prog> many;
+  for (int i = 0; i < 10000; ++i) many.push_back({"Program " + std::to_string(i), "", "1.0", ""});
+  const std::string bomb(64u << 20, '\0');
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"not a zip", "PK but not really"},
+      {"no report.xml", *service::WriteZipArchive(std::vector<service::ZipEntry>{{"x.xml", "<KV/>"}})},
+      {"a zip bomb", *service::WriteZipArchive(std::vector<service::ZipEntry>{{"report.xml", bomb}})},
+      {"10,000 programs", *service::WriteZipArchive(std::vector<service::ZipEntry>{{"report.xml", Report(many)}})},
+      {"an entity expansion",
+       *service::WriteZipArchive(std::vector<service::ZipEntry>{
+           {"report.xml", "<!DOCTYPE KV [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;\">]>"
+                          "<KV><UserSoftware><Programs><Program><Name>&b;&b;&b;</Name></Program>"
+                          "</Programs></UserSoftware></KV>"}})},
+  };
+  for (const auto& [what, bytes] : cases) {
+    SCOPED_TRACE(what);
+    EXPECT_FALSE(send_file(bytes));
+    EXPECT_EQ(o.ResultCode(), AnswerCode::ExtendedError) << o.Text();
+    EXPECT_EQ(count(), before);
+  }
+  // An entry that climbs out of its folder is read under its bare name.
+  EXPECT_TRUE(send_file(*service::WriteZipArchive(
+      std::vector<service::ZipEntry>{{"../../report.xml", Report({{"Climber", "", "1.0", ""}})}})))
+      << o.Text();
+
+  // An unknown mode, and a body over the limit (HTTP 413: the client sees no archive).
+  FormPoster form(*http_);
+  form.AddField("client_build", "17");
+  o.Begin();
+  platform::Status posted = form.PostUrlEncoded({"http", "127.0.0.1", service_->port()},
+                                                "/kv.php?mode=no_such_mode");
+  ASSERT_TRUE(posted) << posted.ToString();
+  auto text = service::ReadAnswer(form);
+  ASSERT_TRUE(text);
+  EXPECT_NE(text->find("ExtendedError"), std::string::npos);
+  EXPECT_FALSE(send_file(std::string(9u << 20, 'x')));
+  EXPECT_EQ(o.ResultCode(), AnswerCode::InvalidAnswer);
+}
+
+TEST_F(ProtocolTest, CommentsRatingsIconsAndLogsReachTheDatabase) {
+  ClientIdentity me = Guest("GUID-C");
+  RequestOutcome o;
+  auto doc = SendReport(me, Report({{"Seven", "7-Zip 23.01 (x64)", "23.1", "Igor Pavlov"}}), o);
+  ASSERT_TRUE(doc) << o.Text();
+  const std::string id = Programs(*doc).at(0)["ID"];
+
+  EXPECT_FALSE(Send(RequestMode::AddComment, &me, {{"Id", id}, {"Comment", " \r\n "}}, o));
+  EXPECT_EQ(o.Text(), "Your comment is empty.");
+  EXPECT_FALSE(Send(RequestMode::AddComment, &me, {{"Id", id}, {"Comment", std::string(5000, 'c')}}, o));
+  EXPECT_EQ(o.Text(), "Your comment is too long.");
+  EXPECT_TRUE(Send(RequestMode::AddComment, &me, {{"Id", id}, {"Comment", "C++ & more\r\nline 2"}}, o))
+      << o.Text();
+  EXPECT_TRUE(Send(RequestMode::RateProgram, &me, {{"Id", id}, {"Rating", "4"}}, o)) << o.Text();
+  EXPECT_TRUE(Send(RequestMode::RateProgram, &me, {{"Id", id}, {"Rating", "5"}}, o)) << o.Text();
+
+  FormPoster icons(*http_);
+  service::AddIdentityFields(icons, me, "17");
+  icons.AddFile("icons", "icons.zip",
+                *service::WriteZipArchive(std::vector<service::ZipEntry>{{id + ".ico", "ICO"}}));
+  icons.AddField("Submit", "Submit");
+  o.Begin();
+  EXPECT_TRUE(connection_->Exchange(RequestMode::UploadIcons, icons, o)) << o.Text();
+  o.Begin();
+  EXPECT_TRUE(connection_->SendDocument(RequestMode::AddUsageLog, me, "17", "(08.12.2026) line\r\n", o))
+      << o.Text();
+
+  auto programs = Check(me);
+  ASSERT_EQ(programs.size(), 1u);
+  EXPECT_EQ(programs[0]["NC"], "1");
+  EXPECT_EQ(programs[0]["NR"], "1");
+  EXPECT_EQ(programs[0]["RS"], "5");
+  EXPECT_EQ(programs[0]["UR"], "5");
+  EXPECT_EQ(programs[0]["I"], "1");
+  auto tx = service_->storage().Begin(false);
+  EXPECT_EQ(tx->CommentsOn(std::stoll(id), 5).at(0).text, "C++ & more\r\nline 2");
+}
+
+}  // namespace
+}  // namespace kv::server

@@ -1,0 +1,170 @@
+#include "storage/sqlite_storage.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "storage/schema.h"
+
+namespace kv::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SqliteStorageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kvstoreXXXXXX";
+    dir_ = mkdtemp(tmpl);
+    path_ = dir_ + "/korvan.db";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::unique_ptr<Storage> Open() {
+    auto s = OpenSqliteStorage(path_);
+    EXPECT_TRUE(s) << s.status().ToString();
+    return s ? std::move(s).value() : nullptr;
+  }
+  static std::unique_ptr<Transaction> Tx(Storage& s, bool write = true) {
+    auto tx = s.Begin(write);
+    EXPECT_TRUE(tx) << tx.status().ToString();
+    return std::move(tx).value();
+  }
+  static Program NewProgram(std::string key, std::string short_name) {
+    Program p;
+    p.match_key = std::move(key);
+    p.name = p.match_key;
+    p.short_name = std::move(short_name);
+    return p;
+  }
+
+  std::string dir_, path_;
+};
+
+TEST_F(SqliteStorageTest, MigratesOnceAndKeepsWhatWasCommitted) {
+  Id user = 0;
+  {
+    auto s = Open();
+    EXPECT_EQ(s->SchemaVersion(), static_cast<int>(SchemaMigrations().size()));
+    auto tx = Tx(*s);
+    User u;
+    u.email = "ann@example.com";
+    u.credential = "hash";
+    user = *tx->AddUser(u);
+    ASSERT_TRUE(tx->Commit());
+    // Not committed: gone with the transaction.
+    auto lost = Tx(*s);
+    User v;
+    v.email = "bob@example.com";
+    v.credential = "x";
+    ASSERT_TRUE(lost->AddUser(v));
+  }
+  auto s = Open();  // a second start migrates nothing and finds the data
+  EXPECT_EQ(s->SchemaVersion(), static_cast<int>(SchemaMigrations().size()));
+  auto tx = Tx(*s, false);
+  ASSERT_TRUE(tx->FindUser(user));
+  EXPECT_EQ(tx->FindUserByEmail("ann@example.com")->id, user);
+  EXPECT_FALSE(tx->FindUserByEmail("bob@example.com"));
+  EXPECT_EQ(tx->Counts().users, 1);
+}
+
+TEST_F(SqliteStorageTest, ReadersSeeTheLastCommitWhileAWriteRuns) {
+  auto s = Open();
+  auto write = Tx(*s);
+  ASSERT_TRUE(write->AddProgram(NewProgram("firefox|mozilla", "mozilla-firefox")));
+  {
+    auto read = Tx(*s, false);  // does not wait for the writer
+    EXPECT_FALSE(read->FindProgramByKey("firefox|mozilla"));
+  }
+  ASSERT_TRUE(write->Commit());
+  auto read = Tx(*s, false);
+  EXPECT_TRUE(read->FindProgramByKey("firefox|mozilla"));
+  // Keys and page names are unique.
+  auto again = Tx(*s);
+  auto dup = again->AddProgram(NewProgram("firefox|mozilla", "other"));
+  EXPECT_TRUE(dup.status().Is(platform::ErrorKind::AlreadyExists)) << dup.status().ToString();
+}
+
+TEST_F(SqliteStorageTest, InstallsCountersAndAGuestMergedIntoAnAccount) {
+  auto s = Open();
+  auto tx = Tx(*s);
+  User guest;
+  guest.is_guest = true;
+  guest.credential = "g";
+  const Id g = *tx->AddUser(guest);
+  User ann;
+  ann.email = "ann@example.com";
+  ann.credential = "a";
+  const Id a = *tx->AddUser(ann);
+  const Id m1 = *tx->TouchMachine("GUID1", g, "17", 100);
+  const Id m2 = *tx->TouchMachine("GUID2", a, "17", 100);
+  EXPECT_EQ(*tx->TouchMachine("GUID1", g, "18", 200), m1);  // the same machine
+  const Id p = *tx->AddProgram(NewProgram("7-zip|igor pavlov", "7-zip"));
+  ASSERT_TRUE(tx->PutInstall({m1, p, g, "23.1", false, "7-Zip 23.01 (x64)", "7-Zip", 100}));
+  ASSERT_TRUE(tx->PutInstall({m2, p, a, "23.1", false, "7-Zip 23.01 (x64)", "7-Zip", 100}));
+  ASSERT_TRUE(tx->PutInstall({m2, p, a, "24.8", false, "7-Zip 24.08 (x64)", "7-Zip", 200}));
+  ASSERT_TRUE(tx->SetRating(g, p, 4));
+  ASSERT_TRUE(tx->SetRating(a, p, 5));
+  ASSERT_TRUE(tx->AddComment({0, p, g, "Fast.", 100}));
+  EXPECT_EQ(tx->InstallsOn(m2).at(0).version, "24.8");  // replaced, not added
+  ProgramCounters c = tx->Counters(p);
+  EXPECT_EQ(c.users, 2);
+  EXPECT_EQ(c.ratings, 2);
+  EXPECT_EQ(c.rating_sum, 9);
+  EXPECT_EQ(c.comments, 1);
+  EXPECT_EQ(tx->VersionsSeen(p).size(), 2u);
+
+  // The guest registers as Ann: one user with both machines, her own rating kept.
+  ASSERT_TRUE(tx->MergeUser(g, a));
+  EXPECT_FALSE(tx->FindUser(g));
+  c = tx->Counters(p);
+  EXPECT_EQ(c.users, 1);
+  EXPECT_EQ(c.ratings, 1);
+  EXPECT_EQ(tx->RatingOf(a, p), 5);
+  EXPECT_EQ(tx->CommentsOn(p, 10).at(0).user_id, a);
+  ASSERT_TRUE(tx->RemoveInstall(m1, p));
+  EXPECT_TRUE(tx->InstallsOn(m1).empty());
+  ASSERT_TRUE(tx->Commit());
+}
+
+TEST_F(SqliteStorageTest, UsageLogsAreCappedAndNewsShownOnce) {
+  auto s = Open();
+  auto tx = Tx(*s);
+  User u;
+  u.credential = "x";
+  const Id user = *tx->AddUser(u);
+  const Id m = *tx->TouchMachine("G", user, "17", 1);
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(tx->AddUsageLog(m, std::string(400, 'a' + i), i, 1000));
+  EXPECT_EQ(tx->UsageLogBytes(m), 800);  // the two newest fit
+  ASSERT_TRUE(tx->AddUsageLog(m, std::string(3000, 'z'), 9, 1000));
+  EXPECT_EQ(tx->UsageLogBytes(m), 0);  // one log beyond the cap is not kept either
+
+  const Id n1 = *tx->AddNews({0, "08.12.2026", "Korvan 1.1", "http://x/1", 10});
+  ASSERT_TRUE(tx->AddNews({0, "09.12.2026", "Tips", "", 11}));
+  EXPECT_EQ(tx->UnseenNews(m).size(), 2u);
+  ASSERT_TRUE(tx->MarkNewsSeen(m, n1));
+  ASSERT_TRUE(tx->MarkNewsSeen(m, n1));  // twice is fine
+  ASSERT_EQ(tx->UnseenNews(m).size(), 1u);
+  EXPECT_EQ(tx->UnseenNews(m)[0].title, "Tips");
+  ASSERT_TRUE(tx->Commit());
+}
+
+TEST_F(SqliteStorageTest, AMigrationThatFailsLeavesTheDatabaseAsItWas) {
+  { Open(); }
+  // A database from a newer service, or one damaged by hand: a table in the way.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "UPDATE schema_version SET version = 1; DROP TABLE news_seen;", nullptr, nullptr,
+               nullptr);
+  sqlite3_close(db);
+  auto again = OpenSqliteStorage(path_);
+  ASSERT_FALSE(again);
+  EXPECT_NE(again.status().message().find("schema migration 2"), std::string::npos)
+      << again.status().ToString();
+}
+
+}  // namespace
+}  // namespace kv::server
