@@ -1,6 +1,6 @@
 // korvan-service: the reference web service of the Korvan client.
 //   serve [--db FILE] [--listen HOST:PORT] [--min-build N] [--update-url URL]
-//         [--installer-params TEXT] [--learn N]
+//         [--installer-params TEXT] [--learn N] [--catalogue FILE.csv | --catalogue ""]
 //   catalogue set NAME [--publisher P] [--stable V] [--beta V] [--db FILE]
 //   catalogue import FILE.csv [--db FILE]
 //   catalogue list [TEXT] [--db FILE]
@@ -186,6 +186,7 @@ int main(int argc, char** argv) {
   if (command == "news") return News(a);
   std::cout << "usage: korvan-service serve [--db FILE] [--listen HOST:PORT] [--min-build N]\n"
                "                            [--update-url URL] [--installer-params TEXT] [--learn N]\n"
+               "                            [--catalogue FILE.csv]  (seeds an empty database; \"\" for none)\n"
                "       korvan-service catalogue set NAME [--publisher P] [--stable V] [--beta V]\n"
                "       korvan-service catalogue import FILE.csv | list [TEXT]\n"
                "       korvan-service news add TITLE [--url URL] [--date TEXT]\n"
