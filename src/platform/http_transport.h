@@ -30,6 +30,9 @@ struct HttpOptions {
   std::chrono::milliseconds send_timeout{30000};
   std::chrono::milliseconds receive_timeout{30000};
   std::string agent = "KV";
+  // libcurl keeps the reply in memory: a longer one fails (Corrupt). WinINet
+  // streams it, and its readers bound what they keep.
+  std::size_t max_reply = 64u << 20;
   // libcurl only: a file of trusted certificate authorities used instead of
   // the system's (Windows always uses its own store). Empty: the system's.
   std::string ca_file;

@@ -45,6 +45,9 @@ void RequestOutcome::SetSucceeded() {
 
 bool RequestOutcome::ReadResult(const store::XmlElement& kv) {
   message_.clear();
+  // An update address from an earlier answer must not be taken for this one's.
+  update_url_.clear();
+  installer_params_.clear();
   const std::optional<store::XmlElement> result = kv.Find("Result");
   if (!result) {
     kind_ = OutcomeKind::ServiceFailure;

@@ -102,7 +102,9 @@ std::optional<store::XmlDocument> ServiceConnection::Exchange(RequestMode mode, 
   const Status posted = spec.encoding == FormEncoding::Multipart ? form.PostMultipart(host, path)
                                                                  : form.PostUrlEncoded(host, path);
   if (!posted) {
-    outcome.SetNetworkFailure(posted);
+    // A reply the transport refused to hold is a broken answer, not a network fault.
+    if (posted.Is(ErrorKind::Corrupt)) outcome.SetInvalidAnswer();
+    else outcome.SetNetworkFailure(posted);
     return std::nullopt;
   }
   auto text = ReadAnswer(form);

@@ -147,6 +147,7 @@ Result<std::vector<ZipEntry>> ReadZipArchive(std::string_view bytes, const ZipLi
   UnzCloser closer{zip};
 
   std::vector<ZipEntry> kept;
+  std::uint64_t kept_size = 0;
   std::size_t count = 0;
   int rc = unzGoToFirstFile(zip);
   if (rc == UNZ_END_OF_LIST_OF_FILE) return kept;
@@ -182,10 +183,17 @@ Result<std::vector<ZipEntry>> ReadZipArchive(std::string_view bytes, const ZipLi
       }
       if (wanted) data.append(buffer, static_cast<std::size_t>(n));
     }
-    // Closing checks the CRC once the whole entry was read.
+    // Closing checks the CRC, but only when the size the header declared was
+    // read: a header that claims more than the data holds is damage too.
     const int close_rc = unzCloseCurrentFile(zip);
-    if (n < 0 || close_rc != UNZ_OK) return Broken("damaged zip entry: " + name);
-    if (wanted) kept.push_back({name, std::move(data)});
+    if (n < 0 || close_rc != UNZ_OK || total != info.uncompressed_size) {
+      return Broken("damaged zip entry: " + name);
+    }
+    if (!wanted) continue;
+    if (keep) kept.clear();
+    kept_size = (keep ? 0 : kept_size) + data.size();
+    if (kept_size > limits.max_kept_size) return Broken("zip archive larger than its limit");
+    kept.push_back({name, std::move(data)});
   }
   if (rc != UNZ_END_OF_LIST_OF_FILE) return Broken("damaged zip archive");
   return kept;

@@ -23,6 +23,7 @@ struct ZipEntry {
 struct ZipLimits {
   std::size_t max_entries = 64;
   std::uint64_t max_entry_size = 16u << 20;  // unpacked bytes
+  std::uint64_t max_kept_size = 256u << 20;  // unpacked bytes of the entries returned
 };
 
 // An archive holding `entries`, deflated, in order.
@@ -33,9 +34,10 @@ platform::Result<std::string> WriteZipArchive(std::span<const ZipEntry> entries)
 // "." and "..", which are not extracted.
 std::string ZipEntryFileName(std::string_view entry_name);
 
-// Reads every entry of `bytes`. An entry is returned (under its reduced
-// name, in archive order) when `keep` is empty or says yes; the others are
-// still unpacked and checked, and dropped. A failure of kind Corrupt when
+// Reads every entry of `bytes`. Without `keep` every entry is returned
+// (under its reduced name, in archive order); with it, only the last entry it
+// accepts (as files of one name replace each other). The others are still
+// unpacked and checked, and dropped. A failure of kind Corrupt when
 // the bytes are not an archive, an entry is damaged or encrypted, or a
 // limit is broken: then nothing is returned at all.
 platform::Result<std::vector<ZipEntry>> ReadZipArchive(

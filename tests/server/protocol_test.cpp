@@ -177,8 +177,14 @@ TEST_F(ProtocolTest, AGuestRegistersAndSignsInAgain) {
        {{"GUID", "GUID-B"}, {"email", login.email}, {"password", "0000"}, {"bundled_with", ""}}, o);
   EXPECT_EQ(o.ResultCode(), AnswerCode::LoginFailure);
   EXPECT_FALSE(o.message().empty());
-  // The same e-mail cannot register twice.
-  Send(RequestMode::AddUser, &ann, {{"bundled_with", ""}, {"name", "Ann"}}, o);
+  // A registration sent again (its answer lost) gets the same account; the
+  // same e-mail with another password is refused.
+  ClientIdentity again{"", "GUID-A", "ann+test@example.com", ann.password};
+  doc = Send(RequestMode::AddUser, &again, {{"bundled_with", ""}, {"name", "Ann"}}, o);
+  ASSERT_TRUE(doc) << o.Text();
+  EXPECT_EQ(doc->Find("KV/User/Id")->Text(), ann.id);
+  again.password = "ffffffffffffffffffffffffffffffff";
+  Send(RequestMode::AddUser, &again, {{"bundled_with", ""}, {"name", "Mallory"}}, o);
   EXPECT_EQ(o.ResultCode(), AnswerCode::ExtendedError);
 }
 

@@ -241,6 +241,23 @@ TEST(Requests, IdentityFieldsAndTheClientBuild) {
   EXPECT_EQ(ClientBuildOf(own), "???");
 }
 
+TEST(ZipArchive, AHeaderClaimingMoreThanTheDataHoldsIsDamage) {
+  std::string zip = Zip({{"report.xml", WithResult("<Code>OK</Code>")}});
+  // The central directory's uncompressed size (offset 24 of its entry).
+  const std::size_t central = zip.find("PK\x01\x02");
+  ASSERT_NE(central, std::string::npos);
+  zip[central + 24] = static_cast<char>(static_cast<unsigned char>(zip[central + 24]) + 1);
+  EXPECT_TRUE(ReadZipArchive(zip).status().Is(ErrorKind::Corrupt));
+  // An update address is never carried over from an earlier answer.
+  RequestOutcome o;
+  o.SetInvalidAnswer();
+  auto old = LoadAnswerDocument("<KV><Result><Code>OldClientVersion</Code><UpdateUrl>u</UpdateUrl></Result></KV>");
+  o.ReadResult(*old->Find("KV"));
+  auto bare = LoadAnswerDocument("<KV><Result><Code>OldClientVersion</Code></Result></KV>");
+  o.ReadResult(*bare->Find("KV"));
+  EXPECT_EQ(o.update_url(), "");
+}
+
 TEST(ZipArchive, EntriesRoundTripInOrder) {
   std::string binary;
   for (int i = 0; i < 70000; ++i) binary += static_cast<char>(i * 31);

@@ -103,9 +103,6 @@ std::string ProtocolService::Handle(std::string_view mode, const RequestFields& 
       {"add_extensions", {&ProtocolService::AddExtensions, true}},
       {"add_usagelog", {&ProtocolService::AddUsageLog, true}},
   };
-  const auto found = kModes.find(mode);
-  if (found == kModes.end()) return ResultAnswer("ExtendedError", "Unknown request.");
-
   // Old clients learn where the new one is, whatever they asked.
   if (options_.min_build > 0) {
     int build = 0;
@@ -117,6 +114,8 @@ std::string ProtocolService::Handle(std::string_view mode, const RequestFields& 
           .Finish();
     }
   }
+  const auto found = kModes.find(mode);
+  if (found == kModes.end()) return ResultAnswer("ExtendedError", "Unknown request.");
   try {
     auto tx = storage_.Begin(found->second.second);
     if (!tx) return ResultAnswer("UnexpectedError", "storage: " + tx.status().message());
@@ -185,8 +184,16 @@ std::string ProtocolService::AddUser(Context& c) {
   }
   if (password.empty()) Refuse("ExtendedError", "Please enter a password.");
   if (name.size() > options_.limits.max_text) Refuse("ExtendedError", "The name is too long.");
-  if (c.tx->FindUserByEmail(email)) {
-    Refuse("ExtendedError", "An account with this e-mail address exists already.");
+  if (const auto existing = c.tx->FindUserByEmail(email)) {
+    // The same registration again (its answer was lost) is answered again.
+    if (!credentials_.Verify(existing->credential, password)) {
+      Refuse("ExtendedError", "An account with this e-mail address exists already.");
+    }
+    Check(c.tx->TouchMachine(c.fields.Value("GUID"), existing->id, c.fields.Value("client_build"), c.now));
+    Check(c.tx->Commit());
+    AnswerDocument answer;
+    WriteUser(answer.writer(), *existing, options_.site_origin);
+    return answer.Finish();
   }
   User user;
   user.email = email;
@@ -227,6 +234,8 @@ User Authenticate(Transaction& tx, Credentials& credentials, const RequestFields
 
 // The account and the machine a request comes from.
 void ProtocolService::Identify(Context& c) {
+  const std::string_view guid = c.fields.Value("GUID");
+  if (guid.empty() || guid.size() > 64) Refuse("ExtendedError", "The machine identifier is missing.");
   c.user = Authenticate(*c.tx, credentials_, c.fields);
   c.machine = Check(c.tx->TouchMachine(c.fields.Value("GUID"), c.user.id,
                                        c.fields.Value("client_build"), c.now));
@@ -409,7 +418,8 @@ std::string ProtocolService::UploadIcons(Context& c) {
   c.user = Authenticate(*c.tx, credentials_, c.fields);
   const auto file = c.fields.File("icons");
   if (!file) Refuse("ExtendedError", "The icons are missing.");
-  service::ZipLimits zip_limits{options_.limits.max_archive_entries, options_.limits.max_entry_size};
+  // Icons are small; the whole archive is held, so it is bounded as a whole.
+  const service::ZipLimits zip_limits{options_.limits.max_archive_entries, 256u << 10, 16u << 20};
   auto entries = service::ReadZipArchive(*file, zip_limits);
   if (!entries) Refuse("ExtendedError", "The icons are not a valid archive.");
   for (const service::ZipEntry& e : *entries) {

@@ -73,8 +73,19 @@ struct StallWatch {
   }
 };
 
-size_t AppendReply(char* data, size_t size, size_t count, void* reply) {
-  static_cast<std::string*>(reply)->append(data, size * count);
+struct ReplySink {
+  std::string* reply;
+  std::size_t limit;
+  bool over = false;
+};
+
+size_t AppendReply(char* data, size_t size, size_t count, void* sink_ptr) {
+  auto* sink = static_cast<ReplySink*>(sink_ptr);
+  if (sink->reply->size() + size * count > sink->limit) {
+    sink->over = true;
+    return 0;  // ends the transfer
+  }
+  sink->reply->append(data, size * count);
   return size * count;
 }
 
@@ -203,7 +214,8 @@ class CurlRequest final : public HttpRequest {
     curl_easy_setopt(e, CURLOPT_USERAGENT, options_.agent.c_str());
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, header_list.get());
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &AppendReply);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &reply_);
+    ReplySink sink{&reply_, options_.max_reply};
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
                      std::max<long>(1, static_cast<long>(options_.connect_timeout.count())));
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
@@ -217,6 +229,11 @@ class CurlRequest final : public HttpRequest {
     if (rc == CURLE_ABORTED_BY_CALLBACK && watch.stalled) {
       return Status::Error(ErrorKind::Timeout, "no answer from " + where_,
                            static_cast<std::uint32_t>(CURLE_OPERATION_TIMEDOUT));
+    }
+    if (rc == CURLE_WRITE_ERROR && sink.over) {
+      return Status::Error(ErrorKind::Corrupt, "reply longer than " +
+                                                   std::to_string(options_.max_reply) +
+                                                   " bytes from " + where_);
     }
     if (rc != CURLE_OK) return CurlStatus(rc, e, detail, where_, options_);
     long status = 0;

@@ -172,7 +172,8 @@ class WinInetTransport final : public HttpTransport {
     if (!connection) return ErrorStatus(GetLastError(), where);
     if (Status s = SetTimeouts(connection.get(), options_, where); !s) return s;
 
-    DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE;
+    // A redirect is no answer (libcurl does not follow one either).
+    DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (target.secure) flags |= INTERNET_FLAG_SECURE;
     ScopedInternetHandle request(HttpOpenRequestW(connection.get(), L"POST",
                                                   Widen(target.path).c_str(), nullptr, nullptr,
