@@ -37,6 +37,12 @@ bool ParseVersion(std::string_view text, ProgramVersion& version);
 // "1.05 beta": components joined by ".", then the suffix unchanged.
 std::string FormatVersion(const ProgramVersion& version);
 
+// True when both have the same components (values and leading zeros, the
+// same count); the suffix takes no part.
+inline bool SameVersionNumbers(const ProgramVersion& a, const ProgramVersion& b) {
+  return a.components == b.components;
+}
+
 // True when `a` orders strictly below `b`. Suffixes are not compared.
 bool IsOlderVersion(const ProgramVersion& a, const ProgramVersion& b);
 

@@ -12,7 +12,7 @@ namespace {
 using platform::ErrorKind;
 using platform::Status;
 
-constexpr std::array<RequestSpec, 10> kRequests = {{
+constexpr std::array<RequestShape, 10> kRequests = {{
     {RequestMode::GetId, "get_id", ServiceHost::Site, FormEncoding::UrlEncoded, "", "", ""},
     {RequestMode::AddGuest, "add_guest", ServiceHost::Site, FormEncoding::UrlEncoded, "", "", ""},
     {RequestMode::AddUser, "add_user", ServiceHost::Site, FormEncoding::UrlEncoded, "", "", ""},
@@ -34,15 +34,15 @@ constexpr std::array<RequestSpec, 10> kRequests = {{
 
 }  // namespace
 
-const RequestSpec& SpecOf(RequestMode mode) {
-  for (const RequestSpec& spec : kRequests) {
-    if (spec.mode == mode) return spec;
+const RequestShape& ShapeOf(RequestMode mode) {
+  for (const RequestShape& shape : kRequests) {
+    if (shape.mode == mode) return shape;
   }
   throw std::logic_error("request mode missing from the table");
 }
 
 std::string RequestPath(RequestMode mode) {
-  return "/kv.php?mode=" + std::string(SpecOf(mode).name);
+  return "/kv.php?mode=" + std::string(ShapeOf(mode).name);
 }
 
 std::string ClientBuildOf(const inventory::FileVersionInfo& own) {
@@ -96,10 +96,10 @@ std::optional<store::XmlDocument> LoadAnswerDocument(std::string_view text) {
 
 std::optional<store::XmlDocument> ServiceConnection::Exchange(RequestMode mode, FormPoster& form,
                                                               RequestOutcome& outcome) {
-  const RequestSpec& spec = SpecOf(mode);
-  const app::ServiceEndpoint& host = EndpointOf(spec.host);
+  const RequestShape& shape = ShapeOf(mode);
+  const app::ServiceEndpoint& host = EndpointOf(shape.host);
   const std::string path = RequestPath(mode);
-  const Status posted = spec.encoding == FormEncoding::Multipart ? form.PostMultipart(host, path)
+  const Status posted = shape.encoding == FormEncoding::Multipart ? form.PostMultipart(host, path)
                                                                  : form.PostUrlEncoded(host, path);
   if (!posted) {
     // A reply the transport refused to hold is a broken answer, not a network fault.
@@ -125,8 +125,8 @@ std::optional<store::XmlDocument> ServiceConnection::Exchange(RequestMode mode, 
 std::optional<store::XmlDocument> ServiceConnection::SendDocument(
     RequestMode mode, const ClientIdentity& identity, std::string_view client_build,
     std::string_view document, RequestOutcome& outcome) {
-  const RequestSpec& spec = SpecOf(mode);
-  const ZipEntry entry{std::string(spec.entry_name), std::string(document)};
+  const RequestShape& shape = ShapeOf(mode);
+  const ZipEntry entry{std::string(shape.entry_name), std::string(document)};
   auto archive = WriteZipArchive(std::span(&entry, 1));
   if (!archive) {
     // Nothing was sent; the request's starting state stands.
@@ -134,7 +134,7 @@ std::optional<store::XmlDocument> ServiceConnection::SendDocument(
   }
   FormPoster form(transport_);
   AddIdentityFields(form, identity, client_build);
-  form.AddFile(spec.file_field, spec.file_name, std::move(archive).value());
+  form.AddFile(shape.file_field, shape.file_name, std::move(archive).value());
   form.AddField("Submit", "Submit");
   return Exchange(mode, form, outcome);
 }

@@ -34,7 +34,7 @@ enum class RequestMode {
 enum class ServiceHost { Site, Upload };
 enum class FormEncoding { UrlEncoded, Multipart };
 
-struct RequestSpec {
+struct RequestShape {
   RequestMode mode;
   std::string_view name;  // the `mode` query value
   ServiceHost host;
@@ -46,7 +46,7 @@ struct RequestSpec {
   std::string_view entry_name;
 };
 
-const RequestSpec& SpecOf(RequestMode mode);
+const RequestShape& ShapeOf(RequestMode mode);
 // "/kv.php?mode=" + the mode's name.
 std::string RequestPath(RequestMode mode);
 

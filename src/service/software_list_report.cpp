@@ -7,23 +7,18 @@ namespace kv::service {
 namespace {
 
 using inventory::FormatVersion;
+using inventory::SameVersionNumbers;
 using Lock = std::lock_guard<std::recursive_mutex>;
 
-// Versions agree when their components do (value and leading zeros, the
-// same count); the suffix takes no part.
-bool SameNumbers(const inventory::ProgramVersion& a, const inventory::ProgramVersion& b) {
-  return a.components == b.components;
-}
-
 bool ReportsProgram(const SoftwareInfo& p) {
-  return p.VerInstalled.IsPresent() && !SameNumbers(p.VerInstalled, p.VerOnServer);
+  return p.VerInstalled.IsPresent() && !SameVersionNumbers(p.VerInstalled, p.VerOnServer);
 }
 
 // The service forgets its idea of this program: gone, or another version.
 bool ReportsIdentifier(const SoftwareInfo& p) {
   if (p.GlobalId.empty()) return false;
   return !p.VerInstalled.IsPresent() ||
-         (p.VerOnServer.IsPresent() && !SameNumbers(p.VerOnServer, p.VerInstalled));
+         (p.VerOnServer.IsPresent() && !SameVersionNumbers(p.VerOnServer, p.VerInstalled));
 }
 
 void WriteProgram(store::XmlWriter& w, const SoftwareInfo& p) {

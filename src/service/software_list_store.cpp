@@ -15,11 +15,6 @@ namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
-// Versions agree when their components do; the suffix takes no part.
-bool SameComponents(const inventory::ProgramVersion& a, const inventory::ProgramVersion& b) {
-  return a.components == b.components;
-}
-
 std::string KeyOf(const inventory::ProgramRecord& record) {
   return record.Entry ? record.Entry->Id : "/" + record.Name;
 }
@@ -214,7 +209,7 @@ void SoftwareListStore::Merge() {
       continue;
     }
     SoftwareInfo& p = *installed_[found->second];
-    if (!SameComponents(record.Version, p.VerInstalledOfSoftwareExplorer)) {
+    if (!inventory::SameVersionNumbers(record.Version, p.VerInstalledOfSoftwareExplorer)) {
       p.VerInstalledOfSoftwareExplorer = record.Version;
       p.VerInstalled = record.Version;
       p.VerInstalledIsStableRelease = stable;

@@ -3,6 +3,7 @@
 // pieces, finish, then the reply in small reads. Shared by the tests of the
 // libcurl adapter (native) and of the WinINet adapter (Wine).
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <sstream>
@@ -12,6 +13,13 @@
 #include "platform/http_transport.h"
 
 namespace kv::http_test {
+
+// Time-outs short enough for the silent peers to end a test quickly.
+inline platform::HttpOptions Impatient(int milliseconds = 1500) {
+  platform::HttpOptions o;
+  o.connect_timeout = o.send_timeout = o.receive_timeout = std::chrono::milliseconds(milliseconds);
+  return o;
+}
 
 // The test server of a Wine run, as KV_TEST_HTTP names it:
 // "127.0.0.1:<http port>:<silent port>:<refused port>[:<https port>]".

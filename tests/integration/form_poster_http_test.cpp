@@ -78,10 +78,7 @@ TEST_F(FormPosterWinInetTest, BothEncodingsArriveByteForByte) {
 }
 
 TEST_F(FormPosterWinInetTest, RequestsEndAsNetworkFailuresInTime) {
-  platform::HttpOptions impatient;
-  impatient.connect_timeout = impatient.send_timeout = impatient.receive_timeout =
-      std::chrono::milliseconds(1500);
-  auto http = platform::MakeSystemHttpTransport(impatient);
+  auto http = platform::MakeSystemHttpTransport(http_test::Impatient());
   auto exchange = [&](int port, RequestOutcome& outcome) {
     return http_test::CheckUpdatesAt(*http, Endpoint(port), outcome);
   };

@@ -39,11 +39,7 @@ class WinInetTransportTest : public ::testing::Test {
     return HttpTarget{false, peer_.host, port != 0 ? port : peer_.http, path};
   }
 
-  static HttpOptions Impatient() {
-    HttpOptions o;
-    o.connect_timeout = o.send_timeout = o.receive_timeout = std::chrono::milliseconds(1500);
-    return o;
-  }
+  static HttpOptions Impatient() { return http_test::Impatient(1500); }
 
   Peer peer_;
 };

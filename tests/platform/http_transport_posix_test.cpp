@@ -36,12 +36,7 @@ class CurlTransportTest : public ::testing::Test {
     return HttpTarget{false, "127.0.0.1", port != 0 ? port : server_.http_port(), path};
   }
 
-  // Time-outs short enough for the silent peers to end the test quickly.
-  static HttpOptions Impatient() {
-    HttpOptions o;
-    o.connect_timeout = o.send_timeout = o.receive_timeout = std::chrono::milliseconds(1000);
-    return o;
-  }
+  static HttpOptions Impatient() { return http_test::Impatient(1000); }
 
   HttpTestServer server_;
 };

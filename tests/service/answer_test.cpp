@@ -223,8 +223,8 @@ TEST(Requests, EachModeGoesWhereTheTableSays) {
   EXPECT_EQ((*entries)[0].data, "<KV/>");
 
   EXPECT_EQ(RequestPath(RequestMode::GetId), "/kv.php?mode=get_id");
-  EXPECT_EQ(SpecOf(RequestMode::UploadIcons).host, ServiceHost::Upload);
-  EXPECT_EQ(SpecOf(RequestMode::RateProgram).encoding, FormEncoding::UrlEncoded);
+  EXPECT_EQ(ShapeOf(RequestMode::UploadIcons).host, ServiceHost::Upload);
+  EXPECT_EQ(ShapeOf(RequestMode::RateProgram).encoding, FormEncoding::UrlEncoded);
 }
 
 TEST(Requests, IdentityFieldsAndTheClientBuild) {

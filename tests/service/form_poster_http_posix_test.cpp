@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "http_server/form_cases.h"
+#include "http_server/http_exchange.h"
 #include "http_server/http_test_server.h"
 #include "platform/http_transport.h"
 #include "service/form_poster.h"
@@ -23,11 +24,6 @@ class FormPosterHttpTest : public ::testing::Test {
     ASSERT_TRUE(server_.Start(&error)) << error;
   }
   app::ServiceEndpoint Endpoint(int port) const { return {"http", "127.0.0.1", port}; }
-  static platform::HttpOptions Impatient() {
-    platform::HttpOptions o;
-    o.connect_timeout = o.send_timeout = o.receive_timeout = std::chrono::milliseconds(1500);
-    return o;
-  }
 
   http_test::HttpTestServer server_;
 };
@@ -62,7 +58,7 @@ TEST_F(FormPosterHttpTest, BothEncodingsArriveByteForByte) {
 }
 
 TEST_F(FormPosterHttpTest, RequestsEndAsNetworkFailuresInTime) {
-  auto http = platform::MakeSystemHttpTransport(Impatient());
+  auto http = platform::MakeSystemHttpTransport(http_test::Impatient());
   auto exchange = [&](int port, RequestOutcome& outcome) {
     return http_test::CheckUpdatesAt(*http, Endpoint(port), outcome);
   };

@@ -184,13 +184,13 @@ TEST_F(ReportTest, WhichProgramsAndIdentifiersAreReported) {
 
 TEST(ReportEnvironment, TheSystemIsDescribedByNotepad) {
   platform::FakeMachine m;
-  platform::VersionSpec spec;
-  spec.product[0] = 10;
-  spec.product[2] = 19041;
-  spec.tables = {{"040904b0",
+  platform::VersionSpec version;
+  version.product[0] = 10;
+  version.product[2] = 19041;
+  version.tables = {{"040904b0",
                   {{"ProductName", "Microsoft Windows Operating System"},
                    {"CompanyName", "Microsoft Corporation"}}}};
-  const std::string block = platform::BuildVersionBlock(spec);
+  const std::string block = platform::BuildVersionBlock(version);
   m.files.MakeDirectory("C:\\Windows\\system");
   m.files.AddFile("C:\\Windows\\system\\notepad.exe", platform::BuildPeImage(&block));
   m.shell.SetUserLocale({"0407", "DEU"});

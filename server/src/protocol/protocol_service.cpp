@@ -11,6 +11,7 @@
 #include "protocol/answer.h"
 #include "service/zip_archive.h"
 #include "store/xml_store.h"
+#include "text/chars.h"
 #include "text/compare.h"
 
 namespace kv::server {
@@ -35,25 +36,11 @@ T Check(Result<T> r) {
   return std::move(r).value();
 }
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 std::optional<Id> ParseId(std::string_view text) {
   Id value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || value <= 0) return std::nullopt;
   return value;
-}
-
-bool Newer(const std::string& a, const std::string& b) {
-  inventory::ProgramVersion va, vb;
-  inventory::ParseVersion(a, va);
-  inventory::ParseVersion(b, vb);
-  return inventory::IsOlderVersion(vb, va);
 }
 
 std::string Normalised(std::string_view text) {
@@ -147,7 +134,7 @@ void WriteUser(store::XmlWriter& w, const User& user, const std::string& site_or
 }  // namespace
 
 std::string ProtocolService::GetId(Context& c) {
-  const std::string email = Lower(c.fields.Value("email"));
+  const std::string email = text::ToLower(c.fields.Value("email"));
   const auto user = c.tx->FindUserByEmail(email);
   if (email.empty() || !user || !credentials_.Verify(user->credential, c.fields.Value("password"))) {
     Refuse("LoginFailure", "The e-mail address or the password is not right.");
@@ -176,7 +163,7 @@ std::string ProtocolService::AddGuest(Context& c) {
 }
 
 std::string ProtocolService::AddUser(Context& c) {
-  const std::string email = Lower(c.fields.Value("email"));
+  const std::string email = text::ToLower(c.fields.Value("email"));
   const std::string_view password = c.fields.Value("password");
   const std::string_view name = c.fields.Value("name");
   if (email.size() < 3 || email.size() > 254 || email.find('@') == std::string::npos) {
@@ -223,7 +210,7 @@ namespace {
 User Authenticate(Transaction& tx, Credentials& credentials, const RequestFields& f) {
   std::optional<User> user;
   if (const auto id = ParseId(f.Value("id"))) user = tx.FindUser(*id);
-  else if (!f.Value("email").empty()) user = tx.FindUserByEmail(Lower(f.Value("email")));
+  else if (!f.Value("email").empty()) user = tx.FindUserByEmail(text::ToLower(f.Value("email")));
   if (!user || !credentials.Verify(user->credential, f.Value("password"))) {
     Refuse("LoginFailure", "The e-mail address or the password is not right.");
   }
@@ -322,7 +309,7 @@ void WriteProgram(store::XmlWriter& w, Transaction& tx, const Program& p, const 
     for (const VersionSeen& v : tx.VersionsSeen(p.id)) {
       if (v.machines < learn_threshold) continue;
       std::string& best = v.is_beta ? learned_beta : learned_stable;
-      if (best.empty() || Newer(v.version, best)) best = v.version;
+      if (best.empty() || IsNewerVersion(v.version, best)) best = v.version;
     }
     if (stable.empty()) stable = learned_stable;
     if (beta.empty()) beta = learned_beta;
