@@ -88,11 +88,13 @@ int main(int argc, char** argv) {
   for (int u = 0; u < users; ++u) {
     service::FormPoster form(*http);
     form.AddField("client_build", "17");
-    form.AddField("GUID", "LOAD-" + std::to_string(u));
+    char guid[40];
+    std::snprintf(guid, sizeof guid, "%032X", u + 1);
+    form.AddField("GUID", guid);
     service::RequestOutcome outcome;
     auto doc = connection.Exchange(service::RequestMode::AddGuest, form, outcome);
     if (!doc) return std::fprintf(stderr, "add_guest: %s\n", outcome.Text().c_str()), 1;
-    ids.push_back({doc->Find("KV/User/Id")->Text(), "LOAD-" + std::to_string(u), "",
+    ids.push_back({doc->Find("KV/User/Id")->Text(), guid, "",
                    doc->Find("KV/User/Password")->Text()});
     if (!connection.SendDocument(service::RequestMode::AddPrograms, ids.back(), "17", Report(u, 0), outcome))
       return std::fprintf(stderr, "add_programs: %s\n", outcome.Text().c_str()), 1;

@@ -32,6 +32,7 @@ Result<std::unique_ptr<KorvanService>> KorvanService::Start(ServeOptions options
   service->credentials_ = std::make_unique<Credentials>(options.credential_cost);
   service->protocol_ = std::make_unique<ProtocolService>(*service->storage_, *service->credentials_,
                                                          options.service);
+  if (Status s = service->protocol_->Prepare(); !s) return s;
   FrontEndOptions fe;
   fe.host = options.host;
   fe.port = options.port;
@@ -43,7 +44,8 @@ Result<std::unique_ptr<KorvanService>> KorvanService::Start(ServeOptions options
       fe, [&protocol](const ModeRequest& request, const Status& problem) {
         // An unknown mode still gets the answer for its build (old clients).
         if (problem.Is(platform::ErrorKind::NotFound)) {
-          return Reply{200, protocol.Handle(request.mode, FormFields(request.form))};
+          return Reply{200, protocol.Handle(request.mode, FormFields(request.form),
+                                            request.remote_address)};
         }
         return Reply{200, ProtocolService::Malformed(problem.message())};
       });
@@ -51,7 +53,8 @@ Result<std::unique_ptr<KorvanService>> KorvanService::Start(ServeOptions options
                            "upload_icons", "add_comment", "rate_program", "add_extensions",
                            "add_usagelog"}) {
     service->front_end_->AddMode(mode, [&protocol](const ModeRequest& request) {
-      return Reply{200, protocol.Handle(request.mode, FormFields(request.form))};
+      return Reply{200, protocol.Handle(request.mode, FormFields(request.form),
+                                        request.remote_address)};
     });
   }
   if (Status s = service->front_end_->Start(); !s) return s;

@@ -1,6 +1,7 @@
 // The protocol over real HTTP on loopback, driven by the client's own
 // requester code (FormPoster, ServiceConnection) through libcurl.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -51,6 +52,17 @@ std::string Report(const std::vector<Prog>& programs, const std::string& removed
   w.Close("", "KV");
   return w.Take();
 }
+
+// An icon file with one image of `payload` bytes.
+std::string Icon(std::size_t payload = 40) {
+  std::string ico = {0, 0, 1, 0, 1, 0};
+  const std::string entry = {16, 16, 0, 0, 1, 0, 32, 0,
+                             static_cast<char>(payload), 0, 0, 0, 22, 0, 0, 0};
+  return ico + entry + std::string(payload, 'p');
+}
+
+// A machine identifier as the client makes it.
+std::string Guid(char digit) { return std::string(32, digit); }
 
 // The attributes of each program element of an answer's `Programs`, by `ID`.
 using Attributes = std::map<std::string, std::string>;
@@ -139,7 +151,7 @@ class ProtocolTest : public ::testing::Test {
 };
 
 TEST_F(ProtocolTest, AGuestRegistersAndSignsInAgain) {
-  ClientIdentity guest = Guest("GUID-A");
+  ClientIdentity guest = Guest("AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA");
   ASSERT_FALSE(guest.id.empty());
   EXPECT_EQ(guest.password.size(), 32u);
   RequestOutcome o;
@@ -147,7 +159,7 @@ TEST_F(ProtocolTest, AGuestRegistersAndSignsInAgain) {
       << o.Text();
 
   // Registration carries the guest's programs over.
-  ClientIdentity ann{"", "GUID-A", "ann+test@example.com", "5f4dcc3b5aa765d61d8327deb882cf99"};
+  ClientIdentity ann{"", "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", "ann+test@example.com", "5f4dcc3b5aa765d61d8327deb882cf99"};
   auto doc = Send(RequestMode::AddUser, &ann,
                   {{"bundled_with", ""}, {"id", guest.id}, {"guest_password", guest.password},
                    {"name", "Ann"}},
@@ -166,20 +178,20 @@ TEST_F(ProtocolTest, AGuestRegistersAndSignsInAgain) {
   EXPECT_EQ(o.ResultCode(), AnswerCode::LoginFailure);
 
   // Signing in elsewhere: the right digest, then a wrong one.
-  ClientIdentity login{"", "GUID-B", "ANN+test@example.com", ann.password};
+  ClientIdentity login{"", "BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB", "ANN+test@example.com", ann.password};
   doc = Send(RequestMode::GetId, nullptr,
-             {{"GUID", "GUID-B"}, {"email", login.email}, {"password", login.password},
+             {{"GUID", "BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB"}, {"email", login.email}, {"password", login.password},
               {"bundled_with", ""}},
              o);
   ASSERT_TRUE(doc) << o.Text();
   EXPECT_EQ(doc->Find("KV/User/Id")->Text(), ann.id);
   Send(RequestMode::GetId, nullptr,
-       {{"GUID", "GUID-B"}, {"email", login.email}, {"password", "0000"}, {"bundled_with", ""}}, o);
+       {{"GUID", "BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB"}, {"email", login.email}, {"password", "0000"}, {"bundled_with", ""}}, o);
   EXPECT_EQ(o.ResultCode(), AnswerCode::LoginFailure);
   EXPECT_FALSE(o.message().empty());
   // A registration sent again (its answer lost) gets the same account; the
   // same e-mail with another password is refused.
-  ClientIdentity again{"", "GUID-A", "ann+test@example.com", ann.password};
+  ClientIdentity again{"", "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", "ann+test@example.com", ann.password};
   doc = Send(RequestMode::AddUser, &again, {{"bundled_with", ""}, {"name", "Ann"}}, o);
   ASSERT_TRUE(doc) << o.Text();
   EXPECT_EQ(doc->Find("KV/User/Id")->Text(), ann.id);
@@ -189,7 +201,7 @@ TEST_F(ProtocolTest, AGuestRegistersAndSignsInAgain) {
 }
 
 TEST_F(ProtocolTest, ProgramsComeAndGoAndLearnTheirLatestVersions) {
-  ClientIdentity one = Guest("GUID-1"), two = Guest("GUID-2");
+  ClientIdentity one = Guest("11111111111111111111111111111111"), two = Guest("22222222222222222222222222222222");
   RequestOutcome o;
   auto doc = SendReport(one, Report({{"Firefox", "Mozilla Firefox 121.0 (x64 en-US)", "121.0", "Mozilla"},
                                      {"Tool", "", "1.0", ""}}),
@@ -243,17 +255,17 @@ TEST_F(ProtocolTest, OldClientsAreToldWhereTheNewOneIs) {
   options.installer_params = "/S /update";
   Restart(options);
   RequestOutcome o;
-  Send(RequestMode::AddGuest, nullptr, {{"GUID", "G"}}, o, "17");
+  Send(RequestMode::AddGuest, nullptr, {{"GUID", "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"}}, o, "17");
   EXPECT_EQ(o.ResultCode(), AnswerCode::OldClientVersion);
   EXPECT_EQ(o.update_url(), options.update_url);
   EXPECT_EQ(o.installer_params(), "/S /update");
-  Send(RequestMode::AddGuest, nullptr, {{"GUID", "G"}}, o, "???");
+  Send(RequestMode::AddGuest, nullptr, {{"GUID", "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"}}, o, "???");
   EXPECT_EQ(o.ResultCode(), AnswerCode::OldClientVersion);
-  EXPECT_TRUE(Send(RequestMode::AddGuest, nullptr, {{"GUID", "G"}}, o, "20")) << o.Text();
+  EXPECT_TRUE(Send(RequestMode::AddGuest, nullptr, {{"GUID", "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"}}, o, "20")) << o.Text();
 }
 
 TEST_F(ProtocolTest, MalformedRequestsGetAClearAnswerAndChangeNothing) {
-  ClientIdentity me = Guest("GUID-M");
+  ClientIdentity me = Guest("DDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDD");
   auto count = [&] {
     auto tx = service_->storage().Begin(false);
     return tx->Counts().programs;
@@ -308,7 +320,7 @@ TEST_F(ProtocolTest, MalformedRequestsGetAClearAnswerAndChangeNothing) {
 }
 
 TEST_F(ProtocolTest, CommentsRatingsIconsAndLogsReachTheDatabase) {
-  ClientIdentity me = Guest("GUID-C");
+  ClientIdentity me = Guest("CCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCC");
   RequestOutcome o;
   auto doc = SendReport(me, Report({{"Seven", "7-Zip 23.01 (x64)", "23.1", "Igor Pavlov"}}), o);
   ASSERT_TRUE(doc) << o.Text();
@@ -326,7 +338,7 @@ TEST_F(ProtocolTest, CommentsRatingsIconsAndLogsReachTheDatabase) {
   FormPoster icons(*http_);
   service::AddIdentityFields(icons, me, "17");
   icons.AddFile("icons", "icons.zip",
-                *service::WriteZipArchive(std::vector<service::ZipEntry>{{id + ".ico", "ICO"}}));
+                *service::WriteZipArchive(std::vector<service::ZipEntry>{{id + ".ico", Icon()}}));
   icons.AddField("Submit", "Submit");
   o.Begin();
   EXPECT_TRUE(connection_->Exchange(RequestMode::UploadIcons, icons, o)) << o.Text();
@@ -343,6 +355,149 @@ TEST_F(ProtocolTest, CommentsRatingsIconsAndLogsReachTheDatabase) {
   EXPECT_EQ(programs[0]["I"], "1");
   auto tx = service_->storage().Begin(false);
   EXPECT_EQ(tx->CommentsOn(std::stoll(id), 5).at(0).text, "C++ & more\r\nline 2");
+}
+
+TEST_F(ProtocolTest, IconsComeOnceAndOnlyFromUsersOfTheProgram) {
+  ClientIdentity me = Guest(Guid('A')), other = Guest(Guid('B'));
+  RequestOutcome o;
+  auto doc = SendReport(me, Report({{"Seven", "7-Zip 23.01 (x64)", "23.1", "Igor Pavlov"}}), o);
+  ASSERT_TRUE(doc) << o.Text();
+  const std::string id = Programs(*doc).at(0)["ID"];
+  auto upload = [&](const ClientIdentity& who, const std::string& ico) {
+    FormPoster form(*http_);
+    service::AddIdentityFields(form, who, "17");
+    form.AddFile("icons", "icons.zip",
+                 *service::WriteZipArchive(std::vector<service::ZipEntry>{{id + ".ico", ico}}));
+    form.AddField("Submit", "Submit");
+    o.Begin();
+    EXPECT_TRUE(connection_->Exchange(RequestMode::UploadIcons, form, o)) << o.Text();
+  };
+  auto stored = [&] {
+    auto tx = service_->storage().Begin(false);
+    return tx->HasIcon(std::stoll(id));
+  };
+  upload(other, Icon());  // not a program of theirs
+  EXPECT_FALSE(stored());
+  std::string truncated = Icon();
+  truncated.pop_back();
+  upload(me, truncated);
+  upload(me, "GIF89a");
+  EXPECT_FALSE(stored());
+  upload(me, Icon(40));
+  EXPECT_TRUE(stored());
+  EXPECT_EQ(Check(me).at(0)["I"], "1");
+  // The icon everyone sees is not replaced by a later upload.
+  ASSERT_TRUE(SendReport(other, Report({{"Seven", "7-Zip 23.01 (x64)", "23.1", "Igor Pavlov"}}), o));
+  upload(other, Icon(60));
+  EXPECT_EQ(Check(other).at(0)["I"], "1");
+}
+
+TEST_F(ProtocolTest, TwoEntriesOfOneProgramAndReportsThatDoNotSayTheKind) {
+  ClientIdentity me = Guest(Guid('C'));
+  RequestOutcome o;
+  const Prog x64{"Microsoft Visual C++ 2015-2022 Redistributable",
+                 "Microsoft Visual C++ 2015-2022 Redistributable (x64) - 14.38.33130", "14.38.33130",
+                 "Microsoft Corporation"};
+  Prog x86 = x64;
+  x86.display_name = "Microsoft Visual C++ 2015-2022 Redistributable (x86) - 14.38.33130";
+  auto doc = SendReport(me, Report({x64, x86}), o);
+  ASSERT_TRUE(doc) << o.Text();
+  auto answered = Programs(*doc);
+  ASSERT_EQ(answered.size(), 2u);
+  EXPECT_EQ(answered[0]["DN"], x64.display_name);
+  EXPECT_EQ(answered[1]["DN"], x86.display_name);
+  EXPECT_EQ(Check(me).size(), 2u);
+
+  // A beta, then the same version reported without saying its kind: still
+  // a beta (a second user makes it count as released).
+  Prog beta{"Tool", "Tool 2.0 beta", "2.0", "Maker", true};
+  ClientIdentity two = Guest(Guid('D'));
+  ASSERT_TRUE(SendReport(me, Report({beta}), o));
+  ASSERT_TRUE(SendReport(two, Report({beta}), o));
+  beta.beta = false;  // no BetaRelease element
+  ASSERT_TRUE(SendReport(two, Report({beta}), o));
+  for (const Attributes& a : Check(two)) {
+    if (a.at("N") != "Tool") continue;
+    EXPECT_EQ(a.at("BV"), "2.0");
+    EXPECT_EQ(a.at("SV"), "");
+  }
+}
+
+TEST_F(ProtocolTest, MachinesBelongToTheirAccountsAndOneUserReleasesNothing) {
+  ClientIdentity ann = Guest(Guid('E'));
+  RequestOutcome o;
+  ASSERT_TRUE(SendReport(ann, Report({{"Firefox", "Mozilla Firefox 122.0 (x64 en-US)", "122.0", "Mozilla"}}), o));
+  // Another account naming Ann's machine gets a machine of its own.
+  ClientIdentity mallory = Guest(Guid('F'));
+  mallory.guid = ann.guid;
+  EXPECT_TRUE(Check(mallory).empty());
+  EXPECT_EQ(Check(ann).size(), 1u);
+  mallory.guid = "not a machine identifier";
+  Send(RequestMode::CheckUpdates, &mallory, {}, o);
+  EXPECT_EQ(o.ResultCode(), AnswerCode::ExtendedError);
+
+  // Ann's second machine with the same version: still one user.
+  ClientIdentity ann2 = ann;
+  ann2.guid = Guid('9');
+  ASSERT_TRUE(SendReport(ann2, Report({{"Firefox", "Mozilla Firefox 122.0 (x64 en-US)", "122.0", "Mozilla"}}), o));
+  auto programs = Check(ann2);
+  ASSERT_EQ(programs.size(), 1u);
+  EXPECT_EQ(programs[0]["NU"], "1");
+  EXPECT_EQ(programs[0]["SV"], "");
+
+  // A service that learns from one user shows it once restarted, for what
+  // was reported before too.
+  ServiceOptions options;
+  options.learn_threshold = 1;
+  Restart(options);
+  EXPECT_EQ(Check(ann).at(0)["SV"], "122.0");
+}
+
+TEST_F(ProtocolTest, AnAddressGetsFewFailedSignInsAndNewGuests) {
+  ServiceOptions options;
+  options.failed_sign_ins_per_minute = 3;
+  options.guests_per_minute = 2;
+  Restart(options);
+  ClientIdentity me = Guest(Guid('1'));
+  Guest(Guid('2'));
+  RequestOutcome o;
+  Send(RequestMode::AddGuest, nullptr, {{"GUID", Guid('3')}}, o);
+  EXPECT_EQ(o.ResultCode(), AnswerCode::ExtendedError);
+  EXPECT_NE(o.Text().find("Too many new accounts"), std::string::npos) << o.Text();
+
+  ClientIdentity wrong = me;
+  wrong.password = "00000000000000000000000000000000";
+  for (int i = 0; i < 3; ++i) {
+    Send(RequestMode::CheckUpdates, &wrong, {}, o);
+    EXPECT_EQ(o.ResultCode(), AnswerCode::LoginFailure);
+  }
+  // Now even the right credential waits: guessing costs a minute per try.
+  Send(RequestMode::CheckUpdates, &me, {}, o);
+  EXPECT_EQ(o.ResultCode(), AnswerCode::LoginFailure);
+  EXPECT_NE(o.Text().find("Too many failed sign-ins"), std::string::npos) << o.Text();
+}
+
+TEST_F(ProtocolTest, ALongUsageLogIsTakenWithItsNewestLines) {
+  ServiceOptions options;
+  options.usage_log_cap = 1000;
+  Restart(options);
+  ClientIdentity me = Guest(Guid('5'));
+  std::string log;
+  for (int i = 0; log.size() < (6u << 20); ++i) log += "(08.12.2026) line " + std::to_string(i) + "\r\n";
+  RequestOutcome o;
+  o.Begin();
+  // Over the size of other archive entries, and over the cap.
+  ASSERT_TRUE(connection_->SendDocument(RequestMode::AddUsageLog, me, "17", log, o)) << o.Text();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ + "/korvan.db").c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* q = nullptr;
+  sqlite3_prepare_v2(db, "SELECT SUM(length(data)) FROM usage_logs", -1, &q, nullptr);
+  ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+  const std::int64_t kept = sqlite3_column_int64(q, 0);
+  sqlite3_finalize(q);
+  sqlite3_close(db);
+  EXPECT_GT(kept, 950);
+  EXPECT_LE(kept, 1000);
 }
 
 }  // namespace

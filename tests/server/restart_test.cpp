@@ -71,6 +71,13 @@ class ServiceProcess {
 };
 
 // Asks for a guest account; true when the service answered with one.
+// A machine identifier as clients make them, distinct for each (a, b).
+std::string Guid(int a, int b) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%08X%024X", a, b);
+  return text;
+}
+
 bool AddGuest(platform::HttpTransport& http, int port, const std::string& guid) {
   app::ServiceConfig config;
   config.site = config.upload = {"http", "127.0.0.1", port};
@@ -105,14 +112,14 @@ TEST_F(RestartTest, ATermSignalStopsCleanlyAndKeepsEverything) {
   {
     ServiceProcess service(db_);
     ASSERT_NE(service.port(), 0);
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(AddGuest(*http_, service.port(), "G" + std::to_string(i)));
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(AddGuest(*http_, service.port(), Guid(0, i)));
     const int status = service.Kill(SIGTERM);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   }
   EXPECT_EQ(Users(db_), 20);
   ServiceProcess again(db_);
   ASSERT_NE(again.port(), 0);
-  EXPECT_TRUE(AddGuest(*http_, again.port(), "G-after"));
+  EXPECT_TRUE(AddGuest(*http_, again.port(), std::string(32, 'E')));
 }
 
 TEST_F(RestartTest, AKillDuringALoadLosesOnlyWhatWasInFlight) {
@@ -125,7 +132,7 @@ TEST_F(RestartTest, AKillDuringALoadLosesOnlyWhatWasInFlight) {
     clients.emplace_back([&, t] {
       auto http = platform::MakeSystemHttpTransport();
       for (int i = 0; !stop; ++i) {
-        if (AddGuest(*http, service.port(), std::to_string(t) + "-" + std::to_string(i))) ++answered;
+        if (AddGuest(*http, service.port(), Guid(t + 1, i))) ++answered;
         else break;
       }
     });

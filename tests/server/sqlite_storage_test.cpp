@@ -105,21 +105,49 @@ TEST_F(SqliteStorageTest, InstallsCountersAndAGuestMergedIntoAnAccount) {
   const Id p = *tx->AddProgram(NewProgram("7-zip|igor pavlov", "7-zip"));
   ASSERT_TRUE(tx->PutInstall({m1, p, g, "23.1", false, "7-Zip 23.01 (x64)", "7-Zip", 100}));
   ASSERT_TRUE(tx->PutInstall({m2, p, a, "23.1", false, "7-Zip 23.01 (x64)", "7-Zip", 100}));
-  ASSERT_TRUE(tx->PutInstall({m2, p, a, "24.8", false, "7-Zip 24.08 (x64)", "7-Zip", 200}));
+  ASSERT_TRUE(tx->PutInstall({m2, p, a, "24.8", false, "7-Zip 23.01 (x64)", "7-Zip", 200}));
+  // Another entry of the same program on the same machine stays apart.
+  ASSERT_TRUE(tx->PutInstall({m2, p, a, "24.8", true, "7-Zip 23.01 (x86)", "7-Zip", 200}));
   ASSERT_TRUE(tx->SetRating(g, p, 4));
   ASSERT_TRUE(tx->SetRating(a, p, 5));
   ASSERT_TRUE(tx->AddComment({0, p, g, "Fast.", 100}));
+  ASSERT_EQ(tx->InstallsOn(m2).size(), 2u);
   EXPECT_EQ(tx->InstallsOn(m2).at(0).version, "24.8");  // replaced, not added
   ProgramCounters c = tx->Counters(p);
   EXPECT_EQ(c.users, 2);
   EXPECT_EQ(c.ratings, 2);
   EXPECT_EQ(c.rating_sum, 9);
   EXPECT_EQ(c.comments, 1);
-  EXPECT_EQ(tx->VersionsSeen(p).size(), 2u);
+  const auto seen = tx->VersionsSeen(p);
+  ASSERT_EQ(seen.size(), 3u);  // 23.1, 24.8 and 24.8 beta, each by one user
+  for (const VersionSeen& v : seen) EXPECT_EQ(v.users, 1) << v.version;
+  // An answer's view: the stats as stored, the user's rating, no icon yet.
+  ASSERT_TRUE(tx->PutProgramStats(p, {c, "24.8", ""}));
+  ASSERT_TRUE(tx->PutIcon(p, "ico"));
+  const auto on = tx->ProgramsOn(m2, a);
+  ASSERT_EQ(on.size(), 2u);
+  EXPECT_EQ(on[0].program.short_name, "7-zip");
+  EXPECT_EQ(on[0].stats.counters.users, 2);
+  EXPECT_EQ(on[0].stats.learned_stable, "24.8");
+  EXPECT_EQ(on[0].user_rating, 5);
+  EXPECT_TRUE(on[0].has_icon);
+  EXPECT_EQ(on[1].install.display_name, "7-Zip 23.01 (x86)");
+  EXPECT_TRUE(tx->IsInstalledBy(a, p));
 
-  // The guest registers as Ann: one user with both machines, her own rating kept.
+  // The same GUID under another account is another machine: nobody takes
+  // over someone else's machine by knowing its identifier.
+  const Id other = *tx->TouchMachine("GUID2", g, "17", 300);
+  EXPECT_NE(other, m2);
+  EXPECT_TRUE(tx->InstallsOn(other).empty());
+  EXPECT_EQ(tx->InstallsOn(m2).size(), 2u);
+
+  // The guest registers as Ann: one user with both machines, her own rating
+  // kept; of the machine both knew, the guest's side (it reported last).
   ASSERT_TRUE(tx->MergeUser(g, a));
   EXPECT_FALSE(tx->FindUser(g));
+  EXPECT_EQ(*tx->TouchMachine("GUID2", a, "17", 400), other);
+  EXPECT_EQ(*tx->TouchMachine("GUID1", a, "17", 400), m1);
+  EXPECT_EQ(tx->ProgramsOfUser(a), std::vector<Id>{p});
   c = tx->Counters(p);
   EXPECT_EQ(c.users, 1);
   EXPECT_EQ(c.ratings, 1);
@@ -139,8 +167,6 @@ TEST_F(SqliteStorageTest, UsageLogsAreCappedAndNewsShownOnce) {
   const Id m = *tx->TouchMachine("G", user, "17", 1);
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(tx->AddUsageLog(m, std::string(400, 'a' + i), i, 1000));
   EXPECT_EQ(tx->UsageLogBytes(m), 800);  // the two newest fit
-  ASSERT_TRUE(tx->AddUsageLog(m, std::string(3000, 'z'), 9, 1000));
-  EXPECT_EQ(tx->UsageLogBytes(m), 0);  // one log beyond the cap is not kept either
 
   const Id n1 = *tx->AddNews({0, "08.12.2026", "Korvan 1.1", "http://x/1", 10});
   ASSERT_TRUE(tx->AddNews({0, "09.12.2026", "Tips", "", 11}));
@@ -150,6 +176,21 @@ TEST_F(SqliteStorageTest, UsageLogsAreCappedAndNewsShownOnce) {
   ASSERT_EQ(tx->UnseenNews(m).size(), 1u);
   EXPECT_EQ(tx->UnseenNews(m)[0].title, "Tips");
   ASSERT_TRUE(tx->Commit());
+}
+
+TEST_F(SqliteStorageTest, AFailedStatementSpoilsItsTransaction) {
+  auto s = Open();
+  {
+    auto tx = Tx(*s);
+    ASSERT_TRUE(tx->AddProgram(NewProgram("a|", "same")));
+    EXPECT_FALSE(tx->AddProgram(NewProgram("b|", "same")));  // short names are unique
+    EXPECT_FALSE(tx->status());
+    ASSERT_TRUE(tx->AddProgram(NewProgram("c|", "other")));
+    EXPECT_FALSE(tx->Commit());  // the half-done request is not kept
+  }
+  auto tx = Tx(*s, false);
+  EXPECT_EQ(tx->Counts().programs, 0);
+  EXPECT_TRUE(tx->status());
 }
 
 TEST_F(SqliteStorageTest, AMigrationThatFailsLeavesTheDatabaseAsItWas) {

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <ctime>
+#include <limits>
 #include <map>
 #include <set>
 
@@ -9,6 +10,7 @@
 #include "catalogue/program_key.h"
 #include "inventory/version.h"
 #include "protocol/answer.h"
+#include "protocol/ico_file.h"
 #include "service/zip_archive.h"
 #include "store/xml_store.h"
 #include "text/chars.h"
@@ -52,16 +54,32 @@ std::string Normalised(std::string_view text) {
 // One program of a report.
 struct Reported {
   ReportedProgram program;
-  bool long_form = false;
+  bool beta_given = false;  // whether the report said which kind it is
 };
+
+// Inflated bytes of an uploaded usage log that are read at all.
+constexpr std::uint64_t kMaxUsageLog = 64u << 20;
+
+constexpr char kLoginFailure[] = "The e-mail address or the password is not right.";
+
+// A machine identifier as the client makes it: 32 hexadecimal digits.
+std::optional<std::string> MachineGuid(std::string_view text) {
+  if (text.size() != 32) return std::nullopt;
+  for (const char ch : text) {
+    const bool hex = (ch >= '0' && ch <= '9') || ((ch | 0x20) >= 'a' && (ch | 0x20) <= 'f');
+    if (!hex) return std::nullopt;
+  }
+  return text::ToUpper(text);
+}
 
 }  // namespace
 
 struct ProtocolService::Context {
   const RequestFields& fields;
-  std::unique_ptr<Transaction> tx;
+  std::string_view peer;
   std::int64_t now = 0;
-  User user;
+  std::unique_ptr<Transaction> tx;  // the request's write transaction, once begun
+  User user;                        // the account, once its credential was checked
   Id machine = 0;
 };
 
@@ -70,25 +88,46 @@ ProtocolService::ProtocolService(Storage& storage, Credentials& credentials,
     : storage_(storage),
       credentials_(credentials),
       options_(std::move(options)),
-      clock_(clock ? std::move(clock) : Clock([] { return std::int64_t(std::time(nullptr)); })) {}
+      clock_(clock ? std::move(clock) : Clock([] { return std::int64_t(std::time(nullptr)); })),
+      failed_sign_ins_(options_.failed_sign_ins_per_minute, 60),
+      new_guests_(options_.guests_per_minute, 60) {}
 
 std::string ProtocolService::Malformed(std::string_view why) {
   return ResultAnswer("ExtendedError", "The request could not be read: " + std::string(why));
 }
 
-std::string ProtocolService::Handle(std::string_view mode, const RequestFields& fields) {
+Status ProtocolService::Prepare() {
+  auto begun = storage_.Begin(true);
+  if (!begun) return begun.status();
+  const std::unique_ptr<Transaction> owned = std::move(begun).value();
+  Transaction& tx = *owned;
+  const std::string threshold = std::to_string(options_.learn_threshold);
+  if (tx.Setting("learn_threshold") == threshold) return tx.status();
+  try {
+    for (const Program& p : tx.ListPrograms("", std::numeric_limits<std::int64_t>::max())) {
+      RefreshStats(tx, p.id);
+    }
+  } catch (const Refusal& r) {
+    return Status::Error(platform::ErrorKind::Other, r.message);
+  }
+  if (Status s = tx.PutSetting("learn_threshold", threshold); !s) return s;
+  return tx.Commit();
+}
+
+std::string ProtocolService::Handle(std::string_view mode, const RequestFields& fields,
+                                    std::string_view peer) {
   using Handler = std::string (ProtocolService::*)(Context&);
-  static const std::map<std::string_view, std::pair<Handler, bool>> kModes = {
-      {"get_id", {&ProtocolService::GetId, true}},
-      {"add_guest", {&ProtocolService::AddGuest, true}},
-      {"add_user", {&ProtocolService::AddUser, true}},
-      {"add_programs", {&ProtocolService::AddPrograms, true}},
-      {"check_updates", {&ProtocolService::CheckUpdates, true}},
-      {"upload_icons", {&ProtocolService::UploadIcons, true}},
-      {"add_comment", {&ProtocolService::AddComment, true}},
-      {"rate_program", {&ProtocolService::RateProgram, true}},
-      {"add_extensions", {&ProtocolService::AddExtensions, true}},
-      {"add_usagelog", {&ProtocolService::AddUsageLog, true}},
+  static const std::map<std::string_view, Handler> kModes = {
+      {"get_id", &ProtocolService::GetId},
+      {"add_guest", &ProtocolService::AddGuest},
+      {"add_user", &ProtocolService::AddUser},
+      {"add_programs", &ProtocolService::AddPrograms},
+      {"check_updates", &ProtocolService::CheckUpdates},
+      {"upload_icons", &ProtocolService::UploadIcons},
+      {"add_comment", &ProtocolService::AddComment},
+      {"rate_program", &ProtocolService::RateProgram},
+      {"add_extensions", &ProtocolService::AddExtensions},
+      {"add_usagelog", &ProtocolService::AddUsageLog},
   };
   // Old clients learn where the new one is, whatever they asked.
   if (options_.min_build > 0) {
@@ -104,16 +143,18 @@ std::string ProtocolService::Handle(std::string_view mode, const RequestFields& 
   const auto found = kModes.find(mode);
   if (found == kModes.end()) return ResultAnswer("ExtendedError", "Unknown request.");
   try {
-    auto tx = storage_.Begin(found->second.second);
-    if (!tx) return ResultAnswer("UnexpectedError", "storage: " + tx.status().message());
-    Context c{fields, std::move(tx).value(), clock_(), {}, 0};
-    return (this->*found->second.first)(c);
+    Context c{fields, peer, clock_(), nullptr, {}, 0};
+    return (this->*found->second)(c);
   } catch (const Refusal& r) {
     return ResultAnswer(r.code, r.message);
   }
 }
 
 // ---- accounts --------------------------------------------------------------
+//
+// Checking a credential is slow on purpose, so it happens before the write
+// transaction (which serialises every writer); under the write lock the
+// account is read again and must still hold the credential that was checked.
 
 namespace {
 
@@ -131,34 +172,76 @@ void WriteUser(store::XmlWriter& w, const User& user, const std::string& site_or
   w.Close(" ", "User");
 }
 
+// The account under the write lock, as it was when its credential was checked.
+User StillTheSame(Transaction& tx, const User& checked) {
+  const auto now = tx.FindUser(checked.id);
+  Check(tx.status());
+  if (!now || now->credential != checked.credential) Refuse("LoginFailure", kLoginFailure);
+  return *now;
+}
+
 }  // namespace
 
-std::string ProtocolService::GetId(Context& c) {
-  const std::string email = text::ToLower(c.fields.Value("email"));
-  const auto user = c.tx->FindUserByEmail(email);
-  if (email.empty() || !user || !credentials_.Verify(user->credential, c.fields.Value("password"))) {
-    Refuse("LoginFailure", "The e-mail address or the password is not right.");
+void ProtocolService::Authenticate(Context& c) {
+  if (!failed_sign_ins_.Allows(c.peer, c.now)) {
+    Refuse("LoginFailure", "Too many failed sign-ins from your address. Please wait a minute.");
   }
-  Check(c.tx->TouchMachine(c.fields.Value("GUID"), user->id, c.fields.Value("client_build"), c.now));
+  std::optional<User> user;
+  {
+    auto tx = Check(storage_.Begin(false));
+    if (const auto id = ParseId(c.fields.Value("id"))) user = tx->FindUser(*id);
+    else if (!c.fields.Value("email").empty()) user = tx->FindUserByEmail(text::ToLower(c.fields.Value("email")));
+    Check(tx->status());
+  }
+  if (!user || !credentials_.Verify(user->credential, c.fields.Value("password"))) {
+    failed_sign_ins_.Count(c.peer, c.now);
+    Refuse("LoginFailure", kLoginFailure);
+  }
+  c.user = *user;
+}
+
+void ProtocolService::BeginWrite(Context& c) {
+  c.tx = Check(storage_.Begin(true));
+  if (c.user.id != 0) c.user = StillTheSame(*c.tx, c.user);
+}
+
+void ProtocolService::TouchMachine(Context& c) {
+  const auto guid = MachineGuid(c.fields.Value("GUID"));
+  if (!guid) Refuse("ExtendedError", "The machine identifier is missing or not valid.");
+  c.machine = Check(c.tx->TouchMachine(*guid, c.user.id, c.fields.Value("client_build"), c.now));
+}
+
+std::string ProtocolService::GetId(Context& c) {
+  if (c.fields.Value("email").empty()) Refuse("LoginFailure", kLoginFailure);
+  Authenticate(c);
+  BeginWrite(c);
+  TouchMachine(c);
   Check(c.tx->Commit());
   AnswerDocument answer;
-  WriteUser(answer.writer(), *user, options_.site_origin);
+  WriteUser(answer.writer(), c.user, options_.site_origin);
   return answer.Finish();
 }
 
 std::string ProtocolService::AddGuest(Context& c) {
-  const std::string guid(c.fields.Value("GUID"));
-  if (guid.empty() || guid.size() > 64) Refuse("ExtendedError", "The machine identifier is missing.");
+  if (!MachineGuid(c.fields.Value("GUID"))) {
+    Refuse("ExtendedError", "The machine identifier is missing or not valid.");
+  }
+  if (!new_guests_.Allows(c.peer, c.now)) {
+    Refuse("ExtendedError", "Too many new accounts from your address. Please try again later.");
+  }
+  new_guests_.Count(c.peer, c.now);
   const std::string secret = Credentials::NewGuestSecret();
   User guest;
   guest.is_guest = true;
   guest.created_at = c.now;
   guest.credential = Check(credentials_.Hash(secret));
-  guest.id = Check(c.tx->AddUser(guest));
-  Check(c.tx->TouchMachine(guid, guest.id, c.fields.Value("client_build"), c.now));
+  BeginWrite(c);
+  c.user = guest;
+  c.user.id = Check(c.tx->AddUser(guest));
+  TouchMachine(c);
   Check(c.tx->Commit());
   AnswerDocument answer;
-  WriteUser(answer.writer(), guest, options_.site_origin, secret);
+  WriteUser(answer.writer(), c.user, options_.site_origin, secret);
   return answer.Finish();
 }
 
@@ -171,61 +254,59 @@ std::string ProtocolService::AddUser(Context& c) {
   }
   if (password.empty()) Refuse("ExtendedError", "Please enter a password.");
   if (name.size() > options_.limits.max_text) Refuse("ExtendedError", "The name is too long.");
-  if (const auto existing = c.tx->FindUserByEmail(email)) {
+  if (!MachineGuid(c.fields.Value("GUID"))) {
+    Refuse("ExtendedError", "The machine identifier is missing or not valid.");
+  }
+  if (!failed_sign_ins_.Allows(c.peer, c.now)) {
+    Refuse("ExtendedError", "Too many failed attempts from your address. Please wait a minute.");
+  }
+  std::optional<User> existing, guest;
+  {
+    auto tx = Check(storage_.Begin(false));
+    existing = tx->FindUserByEmail(email);
+    if (const auto guest_id = ParseId(c.fields.Value("id"))) guest = tx->FindUser(*guest_id);
+    Check(tx->status());
+  }
+  const std::string_view taken = "An account with this e-mail address exists already.";
+  if (existing) {
     // The same registration again (its answer was lost) is answered again.
     if (!credentials_.Verify(existing->credential, password)) {
-      Refuse("ExtendedError", "An account with this e-mail address exists already.");
+      failed_sign_ins_.Count(c.peer, c.now);
+      Refuse("ExtendedError", std::string(taken));
     }
-    Check(c.tx->TouchMachine(c.fields.Value("GUID"), existing->id, c.fields.Value("client_build"), c.now));
+    c.user = *existing;
+    BeginWrite(c);
+    TouchMachine(c);
     Check(c.tx->Commit());
     AnswerDocument answer;
-    WriteUser(answer.writer(), *existing, options_.site_origin);
+    WriteUser(answer.writer(), c.user, options_.site_origin);
     return answer.Finish();
   }
+  // A guest that registers brings its machines, programs and ratings along,
+  // when it proves it is that guest.
+  const bool carry_over = guest && guest->is_guest &&
+                          credentials_.Verify(guest->credential, c.fields.Value("guest_password"));
   User user;
   user.email = email;
   user.name = std::string(name);
   user.created_at = c.now;
   user.credential = Check(credentials_.Hash(password));
+  BeginWrite(c);
+  if (c.tx->FindUserByEmail(email)) Refuse("ExtendedError", std::string(taken));  // just taken
   user.id = Check(c.tx->AddUser(user));
-  // A guest that registers brings its machines, programs and ratings along,
-  // when it proves it is that guest.
-  if (const auto guest_id = ParseId(c.fields.Value("id"))) {
-    const auto guest = c.tx->FindUser(*guest_id);
-    if (guest && guest->is_guest &&
-        credentials_.Verify(guest->credential, c.fields.Value("guest_password"))) {
+  c.user = user;
+  if (carry_over) {
+    const auto still = c.tx->FindUser(guest->id);
+    if (still && still->credential == guest->credential) {
       Check(c.tx->MergeUser(guest->id, user.id));
+      for (Id program : c.tx->ProgramsOfUser(user.id)) RefreshStats(*c.tx, program);
     }
   }
-  Check(c.tx->TouchMachine(c.fields.Value("GUID"), user.id, c.fields.Value("client_build"), c.now));
+  TouchMachine(c);
   Check(c.tx->Commit());
   AnswerDocument answer;
   WriteUser(answer.writer(), user, options_.site_origin);
   return answer.Finish();
-}
-
-// Every other mode: the identity fields name an account and prove it.
-namespace {
-
-User Authenticate(Transaction& tx, Credentials& credentials, const RequestFields& f) {
-  std::optional<User> user;
-  if (const auto id = ParseId(f.Value("id"))) user = tx.FindUser(*id);
-  else if (!f.Value("email").empty()) user = tx.FindUserByEmail(text::ToLower(f.Value("email")));
-  if (!user || !credentials.Verify(user->credential, f.Value("password"))) {
-    Refuse("LoginFailure", "The e-mail address or the password is not right.");
-  }
-  return *user;
-}
-
-}  // namespace
-
-// The account and the machine a request comes from.
-void ProtocolService::Identify(Context& c) {
-  const std::string_view guid = c.fields.Value("GUID");
-  if (guid.empty() || guid.size() > 64) Refuse("ExtendedError", "The machine identifier is missing.");
-  c.user = Authenticate(*c.tx, credentials_, c.fields);
-  c.machine = Check(c.tx->TouchMachine(c.fields.Value("GUID"), c.user.id,
-                                       c.fields.Value("client_build"), c.now));
 }
 
 // ---- programs --------------------------------------------------------------
@@ -234,11 +315,11 @@ namespace {
 
 // The one document of an uploaded archive (`entry` in file part `field`).
 std::string ReadUploadedEntry(const RequestFields& fields, std::string_view field,
-                              std::string_view entry, const RequestLimits& limits,
-                              std::string_view what) {
+                              std::string_view entry, std::uint64_t max_entry_size,
+                              const RequestLimits& limits, std::string_view what) {
   const auto file = fields.File(field);
   if (!file) Refuse("ExtendedError", "The " + std::string(what) + " is missing.");
-  service::ZipLimits zip_limits{limits.max_archive_entries, limits.max_entry_size};
+  service::ZipLimits zip_limits{limits.max_archive_entries, max_entry_size, max_entry_size};
   auto entries = service::ReadZipArchive(*file, zip_limits, [entry](std::string_view name) {
     return text::EqualsNoCase(name, entry);
   });
@@ -250,7 +331,8 @@ std::string ReadUploadedEntry(const RequestFields& fields, std::string_view fiel
 
 std::vector<Reported> ReadReport(const RequestFields& fields, const RequestLimits& limits,
                                  std::vector<Id>& removed) {
-  const std::string text = ReadUploadedEntry(fields, "zipfile", "report.xml", limits, "report");
+  const std::string text =
+      ReadUploadedEntry(fields, "zipfile", "report.xml", limits.max_entry_size, limits, "report");
   // Clients never declare a document type; one that does is not a report
   // (and entity declarations are where expansion attacks live).
   const auto doc = text.find("<!DOCTYPE") == std::string::npos ? store::XmlDocument::Parse(text)
@@ -264,18 +346,19 @@ std::vector<Reported> ReadReport(const RequestFields& fields, const RequestLimit
     for (const store::XmlElement p : programs->Children()) {
       if (out.size() >= limits.max_programs) Refuse("ExtendedError", "The report lists too many programs.");
       Reported r;
-      bool beta = false;
       for (const store::XmlElement field : p.Children()) {
         std::string value = field.Text();
         if (value.size() > limits.max_text) Refuse("ExtendedError", "A value of the report is too long.");
         const std::string_view name = field.Name();
         if (name == "Name") r.program.name = std::move(value);
-        else if (name == "DisplayName") { r.program.display_name = std::move(value); r.long_form = true; }
+        else if (name == "DisplayName") r.program.display_name = std::move(value);
         else if (name == "Publisher") r.program.publisher = std::move(value);
         else if (name == "Version") r.program.version_text = std::move(value);
-        else if (name == "BetaRelease") beta = value == "true";
+        else if (name == "BetaRelease") {
+          r.program.beta = value == "true";
+          r.beta_given = true;
+        }
       }
-      r.program.beta = beta;
       if (r.program.name.empty() && r.program.display_name.empty()) continue;
       out.push_back(std::move(r));
     }
@@ -296,68 +379,105 @@ std::vector<Reported> ReadReport(const RequestFields& fields, const RequestLimit
   return out;
 }
 
-}  // namespace
-
-namespace {
-
-// What the answer says about one program installed on the machine.
-void WriteProgram(store::XmlWriter& w, Transaction& tx, const Program& p, const Install& install,
-                  const User& user, int learn_threshold, bool send_display_name) {
-  std::string stable = p.stable_version, beta = p.beta_version;
-  if (stable.empty() || beta.empty()) {
-    std::string learned_stable, learned_beta;
-    for (const VersionSeen& v : tx.VersionsSeen(p.id)) {
-      if (v.machines < learn_threshold) continue;
-      std::string& best = v.is_beta ? learned_beta : learned_stable;
-      if (best.empty() || IsNewerVersion(v.version, best)) best = v.version;
-    }
-    if (stable.empty()) stable = learned_stable;
-    if (beta.empty()) beta = learned_beta;
-  }
-  const ProgramCounters counters = tx.Counters(p.id);
-  const std::string id = std::to_string(p.id);
-  const std::string version = install.version.empty() ? "unknown" : install.version;
-  const std::string nc = std::to_string(counters.comments), nu = std::to_string(counters.users),
-                    nr = std::to_string(counters.ratings), rs = std::to_string(counters.rating_sum),
-                    ur = std::to_string(tx.RatingOf(user.id, p.id));
-  const std::string_view icon = tx.HasIcon(p.id) ? "1" : "0";
-  std::vector<store::XmlAttribute> a = {{"ID", id}};
+// What the answer says about one program installed on the machine. Versions
+// an operator set win over those learned from users.
+void WriteProgram(store::XmlWriter& w, const InstalledProgram& ip, bool send_display_name) {
+  const Program& p = ip.program;
+  const ProgramCounters& n = ip.stats.counters;
+  const std::string& stable = p.stable_version.empty() ? ip.stats.learned_stable : p.stable_version;
+  const std::string& beta = p.beta_version.empty() ? ip.stats.learned_beta : p.beta_version;
+  const std::string version = ip.install.version.empty() ? "unknown" : ip.install.version;
+  std::vector<store::XmlAttribute> a = {{"ID", std::to_string(p.id)}};
   // A newly reported program is found by the name it was reported under.
-  if (send_display_name) {
-    if (!install.display_name.empty()) a.push_back({"DN", install.display_name});
+  if (send_display_name && !ip.install.display_name.empty()) {
+    a.push_back({"DN", ip.install.display_name});
   }
-  if (!install.reported_name.empty()) a.push_back({"N", install.reported_name});
-  a.insert(a.end(), {{"V", version}, {"SV", stable}, {"BV", beta}, {"NC", nc}, {"NQ", "0"},
-                     {"NU", nu}, {"NR", nr}, {"RS", rs}, {"UR", ur}, {"I", icon},
+  if (!ip.install.reported_name.empty()) a.push_back({"N", ip.install.reported_name});
+  a.insert(a.end(), {{"V", version},
+                     {"SV", stable},
+                     {"BV", beta},
+                     {"NC", std::to_string(n.comments)},
+                     {"NQ", std::to_string(n.questions)},
+                     {"NU", std::to_string(n.users)},
+                     {"NR", std::to_string(n.ratings)},
+                     {"RS", std::to_string(n.rating_sum)},
+                     {"UR", std::to_string(ip.user_rating)},
+                     {"I", ip.has_icon ? "1" : "0"},
                      {"U", p.short_name}});
   if (!p.publisher_short.empty()) a.push_back({"PU", p.publisher_short});
   w.Text("  ", "Program", "", a);
 }
 
+using InstallKey = std::pair<Id, std::string>;  // program, display name
+
 }  // namespace
 
+// The counters and learned versions of a program, from what is stored now.
+void ProtocolService::RefreshStats(Transaction& tx, Id program) {
+  ProgramStats stats;
+  stats.counters = tx.Counters(program);
+  // A version counts as released once enough different users have it: one
+  // user with many machines (or many made-up ones) cannot release anything.
+  for (const VersionSeen& v : tx.VersionsSeen(program)) {
+    if (v.users < options_.learn_threshold) continue;
+    std::string& best = v.is_beta ? stats.learned_beta : stats.learned_stable;
+    if (best.empty() || IsNewerVersion(v.version, best)) best = v.version;
+  }
+  Check(tx.PutProgramStats(program, stats));
+}
+
 std::string ProtocolService::AddPrograms(Context& c) {
-  Identify(c);
+  Authenticate(c);
   std::vector<Id> removed;
   const std::vector<Reported> reported = ReadReport(c.fields, options_.limits, removed);
+  BeginWrite(c);
+  TouchMachine(c);
+
+  std::map<InstallKey, Install> before;
+  for (Install& i : c.tx->InstallsOn(c.machine)) {
+    before.emplace(InstallKey{i.program_id, i.display_name}, std::move(i));
+  }
+  std::set<Id> changed;
   // Removals first: a program that changed version is listed both as gone
   // (its old identity) and as reported.
-  for (Id id : removed) Check(c.tx->RemoveInstall(c.machine, id));
-  std::vector<std::pair<Program, Install>> answered;
+  for (Id id : removed) {
+    const auto at = before.lower_bound({id, ""});
+    if (at != before.end() && at->first.first == id) changed.insert(id);
+    Check(c.tx->RemoveInstall(c.machine, id));
+  }
+  std::vector<InstallKey> order;
   for (const Reported& r : reported) {
     auto found = FindOrAddProgram(*c.tx, r.program, c.now);
     if (!found) Refuse("UnexpectedError", "storage: " + found.status().message());
-    const Program p = std::move(found).value();
-    Install install{c.machine, p.id, c.user.id, Normalised(r.program.version_text),
+    const Id program = found->id;
+    Install install{c.machine, program, c.user.id, Normalised(r.program.version_text),
                     r.program.beta, r.program.display_name, r.program.name, c.now};
+    const auto old = before.find({program, install.display_name});
+    const bool was_there = old != before.end() && !changed.count(program);
+    // A report that does not say which kind a version is keeps what an
+    // earlier one said about the same version.
+    if (!r.beta_given && old != before.end() && old->second.version == install.version) {
+      install.is_beta = old->second.is_beta;
+    }
+    if (!was_there || old->second.version != install.version ||
+        old->second.is_beta != install.is_beta || old->second.user_id != install.user_id) {
+      changed.insert(program);
+    }
     Check(c.tx->PutInstall(install));
-    answered.emplace_back(p, install);
+    order.emplace_back(program, install.display_name);
   }
+  for (Id program : changed) RefreshStats(*c.tx, program);
+
+  std::map<InstallKey, InstalledProgram> now;
+  for (InstalledProgram& ip : c.tx->ProgramsOn(c.machine, c.user.id)) {
+    now.emplace(InstallKey{ip.install.program_id, ip.install.display_name}, std::move(ip));
+  }
+  Check(c.tx->status());
   AnswerDocument answer;
   auto& w = answer.writer();
   w.Open(" ", "Programs");
-  for (const auto& [p, install] : answered) {
-    WriteProgram(w, *c.tx, p, install, c.user, options_.learn_threshold, true);
+  for (const InstallKey& key : order) {
+    if (const auto at = now.find(key); at != now.end()) WriteProgram(w, at->second, true);
   }
   w.Close(" ", "Programs");
   Check(c.tx->Commit());
@@ -365,7 +485,9 @@ std::string ProtocolService::AddPrograms(Context& c) {
 }
 
 std::string ProtocolService::CheckUpdates(Context& c) {
-  Identify(c);
+  Authenticate(c);
+  BeginWrite(c);
+  TouchMachine(c);
   AnswerDocument answer;
   auto& w = answer.writer();
   WriteUser(w, c.user, options_.site_origin);
@@ -389,10 +511,8 @@ std::string ProtocolService::CheckUpdates(Context& c) {
   w.Close(" ", "LatestNews");
 
   w.Open(" ", "Programs");
-  for (const Install& install : c.tx->InstallsOn(c.machine)) {
-    if (const auto p = c.tx->FindProgram(install.program_id)) {
-      WriteProgram(w, *c.tx, *p, install, c.user, options_.learn_threshold, false);
-    }
+  for (const InstalledProgram& ip : c.tx->ProgramsOn(c.machine, c.user.id)) {
+    WriteProgram(w, ip, false);
   }
   w.Close(" ", "Programs");
   Check(c.tx->Commit());
@@ -402,19 +522,21 @@ std::string ProtocolService::CheckUpdates(Context& c) {
 // ---- uploads ---------------------------------------------------------------
 
 std::string ProtocolService::UploadIcons(Context& c) {
-  c.user = Authenticate(*c.tx, credentials_, c.fields);
+  Authenticate(c);
   const auto file = c.fields.File("icons");
   if (!file) Refuse("ExtendedError", "The icons are missing.");
   // Icons are small; the whole archive is held, so it is bounded as a whole.
   const service::ZipLimits zip_limits{options_.limits.max_archive_entries, 256u << 10, 16u << 20};
   auto entries = service::ReadZipArchive(*file, zip_limits);
   if (!entries) Refuse("ExtendedError", "The icons are not a valid archive.");
+  BeginWrite(c);
   for (const service::ZipEntry& e : *entries) {
-    // "<program id>.ico"
+    // "<program id>.ico", for a program of this user's that has no icon yet:
+    // nobody replaces the icon everyone sees.
     const std::string_view name = e.name;
-    if (!text::EndsWithNoCase(name, ".ico")) continue;
+    if (!text::EndsWithNoCase(name, ".ico") || !IsIcoFile(e.data)) continue;
     const auto id = ParseId(name.substr(0, name.size() - 4));
-    if (!id || !c.tx->FindProgram(*id)) continue;
+    if (!id || c.tx->HasIcon(*id) || !c.tx->IsInstalledBy(c.user.id, *id)) continue;
     Check(c.tx->PutIcon(*id, e.data));
   }
   Check(c.tx->Commit());
@@ -422,50 +544,77 @@ std::string ProtocolService::UploadIcons(Context& c) {
 }
 
 std::string ProtocolService::AddComment(Context& c) {
-  c.user = Authenticate(*c.tx, credentials_, c.fields);
+  Authenticate(c);
   const auto program = ParseId(c.fields.Value("Id"));
-  if (!program || !c.tx->FindProgram(*program)) Refuse("ExtendedError", "There is no such program.");
   std::string text(c.fields.Value("Comment"));
   const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
   if (blank) Refuse("ExtendedError", "Your comment is empty.");
   if (text.size() > options_.limits.max_comment) Refuse("ExtendedError", "Your comment is too long.");
+  BeginWrite(c);
+  if (!program || !c.tx->FindProgram(*program)) Refuse("ExtendedError", "There is no such program.");
   Check(c.tx->AddComment({0, *program, c.user.id, text, c.now}));
   if (const auto rating = ParseId(c.fields.Value("Rating")); rating && *rating <= 5) {
     Check(c.tx->SetRating(c.user.id, *program, static_cast<int>(*rating)));
   }
+  RefreshStats(*c.tx, *program);
   Check(c.tx->Commit());
   return ResultAnswer("OK");
 }
 
 std::string ProtocolService::RateProgram(Context& c) {
-  c.user = Authenticate(*c.tx, credentials_, c.fields);
+  Authenticate(c);
   const auto program = ParseId(c.fields.Value("Id"));
-  if (!program || !c.tx->FindProgram(*program)) Refuse("ExtendedError", "There is no such program.");
   int rating = -1;
   const std::string_view text = c.fields.Value("Rating");
-  std::from_chars(text.data(), text.data() + text.size(), rating);
-  if (rating < 0 || rating > 5) Refuse("ExtendedError", "A rating is from 1 to 5.");
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), rating);
+  if (ec != std::errc() || end != text.data() + text.size() || rating < 0 || rating > 5) {
+    Refuse("ExtendedError", "A rating is from 1 to 5.");
+  }
+  BeginWrite(c);
+  if (!program || !c.tx->FindProgram(*program)) Refuse("ExtendedError", "There is no such program.");
   Check(c.tx->SetRating(c.user.id, *program, rating));
+  RefreshStats(*c.tx, *program);
   Check(c.tx->Commit());
   return ResultAnswer("OK");
 }
 
 std::string ProtocolService::AddExtensions(Context& c) {
-  Identify(c);
-  const std::string document =
-      ReadUploadedEntry(c.fields, "zipfile", "report.xml", options_.limits, "association list");
-  if (!store::XmlDocument::Parse(document)) {
+  Authenticate(c);
+  const std::string document = ReadUploadedEntry(c.fields, "zipfile", "report.xml",
+                                                  options_.limits.max_entry_size, options_.limits,
+                                                  "association list");
+  if (document.find("<!DOCTYPE") != std::string::npos || !store::XmlDocument::Parse(document)) {
     Refuse("ExtendedError", "The association list is not a valid document.");
   }
+  BeginWrite(c);
+  TouchMachine(c);
   Check(c.tx->PutAssociations(c.machine, document, c.now));
   Check(c.tx->Commit());
   return ResultAnswer("OK");
 }
 
+namespace {
+
+// The newest `cap` bytes of a log, from the start of a line.
+std::string_view NewestLines(std::string_view log, std::size_t cap) {
+  if (log.size() <= cap) return log;
+  std::string_view tail = log.substr(log.size() - cap);
+  const std::size_t line = tail.find('\n');
+  return line == std::string_view::npos ? tail : tail.substr(line + 1);
+}
+
+}  // namespace
+
 std::string ProtocolService::AddUsageLog(Context& c) {
-  Identify(c);
-  const std::string log = ReadUploadedEntry(c.fields, "zipfile", "log.xml", options_.limits, "log");
-  Check(c.tx->AddUsageLog(c.machine, log, c.now, options_.usage_log_cap));
+  Authenticate(c);
+  // A client keeps its log until an upload succeeds, so a long one is taken
+  // (its newest part kept) rather than refused again at every check.
+  const std::string log = ReadUploadedEntry(c.fields, "zipfile", "log.xml", kMaxUsageLog,
+                                            options_.limits, "log");
+  BeginWrite(c);
+  TouchMachine(c);
+  Check(c.tx->AddUsageLog(c.machine, NewestLines(log, options_.usage_log_cap), c.now,
+                          options_.usage_log_cap));
   Check(c.tx->Commit());
   return ResultAnswer("OK");
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "accounts/attempt_limiter.h"
 #include "accounts/credentials.h"
 #include "protocol/fields.h"
 #include "protocol/limits.h"
@@ -24,6 +25,9 @@ struct ServiceOptions {
   // The site's origin for users' page addresses ("http://localhost:8080").
   std::string site_origin = "http://localhost:8080";
   std::size_t usage_log_cap = 1u << 20;  // bytes kept per machine
+  // Per address and minute: failed credential checks, new guest accounts.
+  int failed_sign_ins_per_minute = 20;
+  int guests_per_minute = 60;
   RequestLimits limits;
 };
 
@@ -34,8 +38,13 @@ class ProtocolService {
   ProtocolService(Storage& storage, Credentials& credentials, ServiceOptions options,
                   Clock clock = {});
 
-  // The answer body for one request of `mode`.
-  std::string Handle(std::string_view mode, const RequestFields& fields);
+  // Brings the stored per-program stats in line with these options (the
+  // learned versions depend on the threshold). Once, before serving.
+  Status Prepare();
+
+  // The answer body for one request of `mode` from address `peer`.
+  std::string Handle(std::string_view mode, const RequestFields& fields,
+                     std::string_view peer = {});
   // The answer to a request that could not be read at all.
   static std::string Malformed(std::string_view why);
 
@@ -44,7 +53,10 @@ class ProtocolService {
  private:
   struct Context;
 
-  void Identify(Context& c);
+  void Authenticate(Context& c);
+  void BeginWrite(Context& c);
+  void TouchMachine(Context& c);
+  void RefreshStats(Transaction& tx, Id program);
   std::string GetId(Context& c);
   std::string AddGuest(Context& c);
   std::string AddUser(Context& c);
@@ -60,6 +72,8 @@ class ProtocolService {
   Credentials& credentials_;
   ServiceOptions options_;
   Clock clock_;
+  AttemptLimiter failed_sign_ins_;
+  AttemptLimiter new_guests_;
 };
 
 }  // namespace kv::server

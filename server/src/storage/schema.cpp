@@ -16,12 +16,12 @@ CREATE TABLE users (
 );
 CREATE TABLE machines (
   id %KEY%,
-  guid TEXT NOT NULL UNIQUE,
+  guid TEXT NOT NULL,
   user_id BIGINT NOT NULL REFERENCES users(id),
   client_build TEXT NOT NULL DEFAULT '',
-  last_seen BIGINT NOT NULL
+  last_seen BIGINT NOT NULL,
+  UNIQUE (user_id, guid)
 );
-CREATE INDEX machines_user ON machines(user_id);
 CREATE TABLE programs (
   id %KEY%,
   match_key TEXT NOT NULL UNIQUE,
@@ -43,10 +43,26 @@ CREATE TABLE installs (
   display_name TEXT NOT NULL DEFAULT '',
   reported_name TEXT NOT NULL DEFAULT '',
   updated_at BIGINT NOT NULL,
-  PRIMARY KEY (machine_id, program_id)
+  PRIMARY KEY (machine_id, program_id, display_name)
 );
 CREATE INDEX installs_program ON installs(program_id, version);
-CREATE INDEX installs_user ON installs(user_id);
+CREATE INDEX installs_user ON installs(user_id, program_id);
+-- What answers say about a program, kept as installs, comments and
+-- ratings change (counting them at every answer is too slow).
+CREATE TABLE program_stats (
+  program_id BIGINT PRIMARY KEY REFERENCES programs(id),
+  users BIGINT NOT NULL,
+  comments BIGINT NOT NULL,
+  questions BIGINT NOT NULL,
+  ratings BIGINT NOT NULL,
+  rating_sum BIGINT NOT NULL,
+  learned_stable TEXT NOT NULL,
+  learned_beta TEXT NOT NULL
+);
+CREATE TABLE settings (
+  name TEXT PRIMARY KEY,
+  value TEXT NOT NULL
+);
 )sql",
       // 2: what users say and send.
       R"sql(

@@ -80,14 +80,19 @@ class Connection {
   }
 
   sqlite3* db() const { return db_; }
+  // Where failing statements report while a transaction holds the connection.
+  Status* error_sink() const { return error_sink_; }
+  void set_error_sink(Status* sink) { error_sink_ = sink; }
 
  private:
   Connection() = default;
   sqlite3* db_ = nullptr;
+  Status* error_sink_ = nullptr;
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
 };
 
-// A prepared statement bound for one use.
+// A prepared statement bound for one use. Its failure also marks the
+// transaction holding the connection.
 class Query {
  public:
   Query(Connection& c, const char* sql) : c_(c), stmt_(c.Prepare(sql)) {
@@ -95,6 +100,8 @@ class Query {
   }
   ~Query() {
     if (stmt_) sqlite3_reset(stmt_);
+    Status* sink = c_.error_sink();
+    if (!status_ && sink && sink->ok()) *sink = status_;
   }
   Query& Bind(std::int64_t v) {
     if (stmt_) sqlite3_bind_int64(stmt_, ++n_, v);
@@ -156,13 +163,18 @@ class SqliteStorage;
 class SqliteTransaction final : public Transaction {
  public:
   SqliteTransaction(SqliteStorage& owner, Connection& c, std::unique_lock<std::mutex> write_lock)
-      : owner_(owner), c_(c), write_lock_(std::move(write_lock)) {}
+      : owner_(owner), c_(c), write_lock_(std::move(write_lock)) {
+    c_.set_error_sink(&error_);
+  }
   ~SqliteTransaction() override;
 
   Status Begin() { return c_.Exec(write_lock_.owns_lock() ? "BEGIN IMMEDIATE" : "BEGIN"); }
 
+  Status status() const override { return error_; }
+
   Status Commit() override {
     if (done_) return Status::Error(ErrorKind::Other, "transaction already ended");
+    if (!error_) return error_;  // a half-done request is not kept
     Status s = c_.Exec("COMMIT");
     if (s) {
       done_ = true;
@@ -198,10 +210,18 @@ class SqliteTransaction final : public Transaction {
     return q.Bind(u.email).Bind(u.name).Bind(u.credential).Bind(std::int64_t{u.is_guest}).Bind(u.id).Run();
   }
   Status MergeUser(Id from, Id to) override {
-    // A rating or install the new account already has wins over the guest's.
+#define KV_SHARED_MACHINES \
+  "SELECT id FROM machines WHERE user_id = ?2 AND guid IN (SELECT guid FROM machines WHERE user_id = ?1)"
+    // A rating the new account already has wins over the guest's; a machine
+    // both know keeps the guest's side, which is what it reported last.
     static const char* const kSteps[] = {
         "UPDATE OR IGNORE ratings SET user_id = ?2 WHERE user_id = ?1",
         "DELETE FROM ratings WHERE user_id = ?1",
+        "DELETE FROM installs WHERE machine_id IN (" KV_SHARED_MACHINES ")",
+        "DELETE FROM associations WHERE machine_id IN (" KV_SHARED_MACHINES ")",
+        "DELETE FROM usage_logs WHERE machine_id IN (" KV_SHARED_MACHINES ")",
+        "DELETE FROM news_seen WHERE machine_id IN (" KV_SHARED_MACHINES ")",
+        "DELETE FROM machines WHERE id IN (" KV_SHARED_MACHINES ")",
         "UPDATE installs SET user_id = ?2 WHERE user_id = ?1",
         "UPDATE machines SET user_id = ?2 WHERE user_id = ?1",
         "UPDATE comments SET user_id = ?2 WHERE user_id = ?1",
@@ -217,8 +237,7 @@ class SqliteTransaction final : public Transaction {
   Result<Id> TouchMachine(std::string_view guid, Id user_id, std::string_view build,
                           std::int64_t now) override {
     Query q(c_, "INSERT INTO machines (guid, user_id, client_build, last_seen) VALUES (?, ?, ?, ?) "
-                "ON CONFLICT (guid) DO UPDATE SET user_id = excluded.user_id, "
-                "client_build = excluded.client_build, last_seen = excluded.last_seen "
+                "ON CONFLICT (user_id, guid) DO UPDATE SET client_build = excluded.client_build, last_seen = excluded.last_seen "
                 "RETURNING id");
     q.Bind(guid).Bind(user_id).Bind(build).Bind(now);
     if (!q.Next()) return q.status().ok() ? Status::Error(ErrorKind::Other, "no machine") : q.status();
@@ -272,9 +291,9 @@ class SqliteTransaction final : public Transaction {
   Status PutInstall(const Install& i) override {
     Query q(c_, "INSERT INTO installs (machine_id, program_id, user_id, version, is_beta, "
                 "display_name, reported_name, updated_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
-                "ON CONFLICT (machine_id, program_id) DO UPDATE SET user_id = excluded.user_id, "
-                "version = excluded.version, is_beta = excluded.is_beta, "
-                "display_name = excluded.display_name, reported_name = excluded.reported_name, "
+                "ON CONFLICT (machine_id, program_id, display_name) DO UPDATE SET "
+                "user_id = excluded.user_id, version = excluded.version, is_beta = excluded.is_beta, "
+                "reported_name = excluded.reported_name, "
                 "updated_at = excluded.updated_at");
     return q.Bind(i.machine_id).Bind(i.program_id).Bind(i.user_id).Bind(i.version)
         .Bind(std::int64_t{i.is_beta}).Bind(i.display_name).Bind(i.reported_name)
@@ -286,13 +305,55 @@ class SqliteTransaction final : public Transaction {
   }
   std::vector<Install> InstallsOn(Id machine_id) override {
     Query q(c_, "SELECT machine_id, program_id, user_id, version, is_beta, display_name, "
-                "reported_name, updated_at FROM installs WHERE machine_id = ? ORDER BY program_id");
+                "reported_name, updated_at FROM installs WHERE machine_id = ? "
+                "ORDER BY program_id, display_name");
     q.Bind(machine_id);
     std::vector<Install> out;
     while (q.Next()) {
       out.push_back({q.Int(0), q.Int(1), q.Int(2), q.Text(3), q.Int(4) != 0, q.Text(5), q.Text(6),
                      q.Int(7)});
     }
+    return out;
+  }
+  std::vector<InstalledProgram> ProgramsOn(Id machine_id, Id user_id) override {
+    Query q(c_, "SELECT i.machine_id, i.program_id, i.user_id, i.version, i.is_beta, "
+                "i.display_name, i.reported_name, i.updated_at, "
+                "p.id, p.match_key, p.name, p.publisher, p.short_name, p.publisher_short, "
+                "p.home_page, p.stable_version, p.beta_version, p.created_at, "
+                "IFNULL(s.users, 0), IFNULL(s.comments, 0), IFNULL(s.questions, 0), "
+                "IFNULL(s.ratings, 0), IFNULL(s.rating_sum, 0), IFNULL(s.learned_stable, ''), "
+                "IFNULL(s.learned_beta, ''), IFNULL(r.rating, 0), "
+                "EXISTS (SELECT 1 FROM icons c WHERE c.program_id = i.program_id) "
+                "FROM installs i JOIN programs p ON p.id = i.program_id "
+                "LEFT JOIN program_stats s ON s.program_id = i.program_id "
+                "LEFT JOIN ratings r ON r.user_id = ?2 AND r.program_id = i.program_id "
+                "WHERE i.machine_id = ?1 ORDER BY i.program_id, i.display_name");
+    q.Bind(machine_id).Bind(user_id);
+    std::vector<InstalledProgram> out;
+    while (q.Next()) {
+      InstalledProgram ip;
+      ip.install = {q.Int(0), q.Int(1), q.Int(2), q.Text(3), q.Int(4) != 0, q.Text(5), q.Text(6),
+                    q.Int(7)};
+      ip.program = {q.Int(8),  q.Text(9),  q.Text(10), q.Text(11), q.Text(12),
+                    q.Text(13), q.Text(14), q.Text(15), q.Text(16), q.Int(17)};
+      ip.stats.counters = {q.Int(18), q.Int(19), q.Int(20), q.Int(21), q.Int(22)};
+      ip.stats.learned_stable = q.Text(23);
+      ip.stats.learned_beta = q.Text(24);
+      ip.user_rating = static_cast<int>(q.Int(25));
+      ip.has_icon = q.Int(26) != 0;
+      out.push_back(std::move(ip));
+    }
+    return out;
+  }
+  bool IsInstalledBy(Id user_id, Id program_id) override {
+    Query q(c_, "SELECT 1 FROM installs WHERE user_id = ? AND program_id = ? LIMIT 1");
+    return q.Bind(user_id).Bind(program_id).Next();
+  }
+  std::vector<Id> ProgramsOfUser(Id user_id) override {
+    Query q(c_, "SELECT DISTINCT program_id FROM installs WHERE user_id = ? ORDER BY program_id");
+    q.Bind(user_id);
+    std::vector<Id> out;
+    while (q.Next()) out.push_back(q.Int(0));
     return out;
   }
   ProgramCounters Counters(Id program_id) override {
@@ -315,12 +376,29 @@ class SqliteTransaction final : public Transaction {
     return c;
   }
   std::vector<VersionSeen> VersionsSeen(Id program_id) override {
-    Query q(c_, "SELECT version, is_beta, COUNT(DISTINCT machine_id) FROM installs "
+    Query q(c_, "SELECT version, is_beta, COUNT(DISTINCT user_id) FROM installs "
                 "WHERE program_id = ? GROUP BY version, is_beta");
     q.Bind(program_id);
     std::vector<VersionSeen> out;
     while (q.Next()) out.push_back({q.Text(0), q.Int(1) != 0, q.Int(2)});
     return out;
+  }
+  Status PutProgramStats(Id program_id, const ProgramStats& s) override {
+    Query q(c_, "INSERT INTO program_stats (program_id, users, comments, questions, ratings, "
+                "rating_sum, learned_stable, learned_beta) VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
+                "ON CONFLICT (program_id) DO UPDATE SET users = excluded.users, "
+                "comments = excluded.comments, questions = excluded.questions, "
+                "ratings = excluded.ratings, rating_sum = excluded.rating_sum, "
+                "learned_stable = excluded.learned_stable, learned_beta = excluded.learned_beta");
+    const ProgramCounters& c = s.counters;
+    return q.Bind(program_id).Bind(c.users).Bind(c.comments).Bind(c.questions).Bind(c.ratings)
+        .Bind(c.rating_sum).Bind(s.learned_stable).Bind(s.learned_beta).Run();
+  }
+  std::optional<ProgramStats> StatsOf(Id program_id) override {
+    Query q(c_, "SELECT users, comments, questions, ratings, rating_sum, learned_stable, "
+                "learned_beta FROM program_stats WHERE program_id = ?");
+    if (!q.Bind(program_id).Next()) return std::nullopt;
+    return ProgramStats{{q.Int(0), q.Int(1), q.Int(2), q.Int(3), q.Int(4)}, q.Text(5), q.Text(6)};
   }
 
   Result<Id> AddComment(const Comment& c) override {
@@ -412,6 +490,17 @@ class SqliteTransaction final : public Transaction {
     return c;
   }
 
+  std::optional<std::string> Setting(std::string_view name) override {
+    Query q(c_, "SELECT value FROM settings WHERE name = ?");
+    if (!q.Bind(name).Next()) return std::nullopt;
+    return q.Text(0);
+  }
+  Status PutSetting(std::string_view name, std::string_view value) override {
+    Query q(c_, "INSERT INTO settings (name, value) VALUES (?, ?) "
+                "ON CONFLICT (name) DO UPDATE SET value = excluded.value");
+    return q.Bind(name).Bind(value).Run();
+  }
+
  private:
   // Hands the connection back and lets the next writer in.
   void Release();
@@ -419,6 +508,7 @@ class SqliteTransaction final : public Transaction {
   SqliteStorage& owner_;
   Connection& c_;
   std::unique_lock<std::mutex> write_lock_;
+  Status error_;
   bool done_ = false;
   bool released_ = false;
 };
@@ -532,6 +622,7 @@ SqliteTransaction::~SqliteTransaction() {
 void SqliteTransaction::Release() {
   if (released_) return;
   released_ = true;
+  c_.set_error_sink(nullptr);
   owner_.GiveBack(c_);
   if (write_lock_.owns_lock()) write_lock_.unlock();
 }

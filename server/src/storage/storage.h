@@ -3,7 +3,10 @@
 // database can follow SQLite. Every request runs in one transaction: it
 // reads and writes through a Transaction and commits at the end; a
 // transaction destroyed without Commit() rolls back, so a request that fails
-// half-way leaves nothing behind. Times are seconds since 1970 (UTC).
+// half-way leaves nothing behind. A statement that fails marks its
+// transaction: lookups then answer as if nothing were found, status() says
+// why, and Commit() refuses, so an error never passes for an empty answer.
+// Times are seconds since 1970 (UTC).
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -28,6 +31,8 @@ struct User {
   std::int64_t created_at = 0;
 };
 
+// A machine as its owner knows it: one GUID may appear under several
+// accounts (whoever signed in on it), never twice under one.
 struct Machine {
   Id id = 0;
   std::string guid;
@@ -50,7 +55,9 @@ struct Program {
   std::int64_t created_at = 0;
 };
 
-// A program installed on a machine, as the machine last reported it.
+// A program installed on a machine, as the machine last reported it. Two
+// entries of one program (a 32-bit and a 64-bit runtime) are told apart by
+// the display name they were reported under.
 struct Install {
   Id machine_id = 0;
   Id program_id = 0;
@@ -71,11 +78,28 @@ struct ProgramCounters {
   std::int64_t rating_sum = 0;
 };
 
-// A version of a program and on how many machines it is installed now.
+// A version of a program and how many users have it installed now.
 struct VersionSeen {
   std::string version;
   bool is_beta = false;
-  std::int64_t machines = 0;
+  std::int64_t users = 0;
+};
+
+// What answers say about a program, kept up to date as installs, comments
+// and ratings change, so that an answer reads it instead of counting.
+struct ProgramStats {
+  ProgramCounters counters;
+  std::string learned_stable;  // versions learned from users ("": none yet)
+  std::string learned_beta;
+};
+
+// One install on a machine with all an answer says about its program.
+struct InstalledProgram {
+  Install install;
+  Program program;
+  ProgramStats stats;
+  int user_rating = 0;  // the machine's user's
+  bool has_icon = false;
 };
 
 struct Comment {
@@ -105,7 +129,10 @@ class Transaction {
  public:
   virtual ~Transaction() = default;
   // Makes every change of this transaction lasting. Without it, nothing is.
+  // Fails, committing nothing, once any statement of it has failed.
   virtual Status Commit() = 0;
+  // The first failure of a statement of this transaction, or OK.
+  virtual Status status() const = 0;
 
   // Users. Emails compare as stored (callers lower-case them).
   virtual Result<Id> AddUser(const User& user) = 0;
@@ -113,10 +140,12 @@ class Transaction {
   virtual std::optional<User> FindUserByEmail(std::string_view email) = 0;
   virtual Status UpdateUser(const User& user) = 0;
   // A guest that registered: its machines, installs, ratings and comments
-  // become `to`'s, and the guest is deleted.
+  // become `to`'s, and the guest is deleted. A machine both accounts know
+  // keeps what the guest last reported.
   virtual Status MergeUser(Id from, Id to) = 0;
 
-  // Machines by GUID: created on first sight, owner, build and time updated.
+  // The user's machine of this GUID: created on first sight, build and time
+  // updated.
   virtual Result<Id> TouchMachine(std::string_view guid, Id user_id, std::string_view build,
                                   std::int64_t now) = 0;
 
@@ -129,13 +158,25 @@ class Transaction {
   // Programs whose name contains `text` (any case), by name; all when empty.
   virtual std::vector<Program> ListPrograms(std::string_view text, std::size_t limit) = 0;
 
-  // Installs.
+  // Installs, by (machine, program, display name).
   virtual Status PutInstall(const Install& install) = 0;
+  // Every entry of the program on the machine.
   virtual Status RemoveInstall(Id machine_id, Id program_id) = 0;
   virtual std::vector<Install> InstallsOn(Id machine_id) = 0;
+  // Every install on the machine with its program, stats, the user's rating
+  // and whether an icon exists: one query for a whole answer.
+  virtual std::vector<InstalledProgram> ProgramsOn(Id machine_id, Id user_id) = 0;
+  // Whether any machine of the user has the program.
+  virtual bool IsInstalledBy(Id user_id, Id program_id) = 0;
+  // The programs installed on any of the user's machines.
+  virtual std::vector<Id> ProgramsOfUser(Id user_id) = 0;
+
+  // Counted from the tables (what the stats are made from).
   virtual ProgramCounters Counters(Id program_id) = 0;
-  // The versions of a program installed now, with their machine counts.
+  // The versions of a program installed now, with their user counts.
   virtual std::vector<VersionSeen> VersionsSeen(Id program_id) = 0;
+  virtual Status PutProgramStats(Id program_id, const ProgramStats& stats) = 0;
+  virtual std::optional<ProgramStats> StatsOf(Id program_id) = 0;
 
   // Community.
   virtual Result<Id> AddComment(const Comment& comment) = 0;
@@ -161,6 +202,10 @@ class Transaction {
   virtual Status MarkNewsSeen(Id machine_id, Id news_id) = 0;
 
   virtual SiteCounts Counts() = 0;
+
+  // The service's own settings that must outlive a restart.
+  virtual std::optional<std::string> Setting(std::string_view name) = 0;
+  virtual Status PutSetting(std::string_view name, std::string_view value) = 0;
 };
 
 class Storage {
