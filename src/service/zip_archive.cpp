@@ -98,7 +98,7 @@ struct UnzCloser {
 
 }  // namespace
 
-Result<std::string> WriteZipArchive(std::span<const ZipEntry> entries) {
+Result<std::string> WriteZipArchive(std::span<const ZipEntry> entries, int level) {
   std::string out;
   MemoryStream stream;
   stream.out = &out;
@@ -111,7 +111,7 @@ Result<std::string> WriteZipArchive(std::span<const ZipEntry> entries) {
     info.tmz_date.tm_mday = 1;
     const bool large = e.data.size() >= 0xFFFFFFFFu;
     int rc = zipOpenNewFileInZip64(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                   Z_DEFLATED, Z_DEFAULT_COMPRESSION, large ? 1 : 0);
+                                   Z_DEFLATED, level, large ? 1 : 0);
     std::string_view rest = e.data;
     while (rc == ZIP_OK && !rest.empty()) {
       const auto n = static_cast<unsigned>(std::min<std::size_t>(rest.size(), 1u << 20));

@@ -26,8 +26,9 @@ struct ZipLimits {
   std::uint64_t max_kept_size = 256u << 20;  // unpacked bytes of the entries returned
 };
 
-// An archive holding `entries`, deflated, in order.
-platform::Result<std::string> WriteZipArchive(std::span<const ZipEntry> entries);
+// An archive holding `entries`, deflated at zlib's `level` (1 fastest, 9
+// smallest), in order.
+platform::Result<std::string> WriteZipArchive(std::span<const ZipEntry> entries, int level = 6);
 
 // The file name an entry may be stored under: what follows the last "/",
 // "\" or ":" (so no folders, no drive, no stream); empty for a folder entry,

@@ -484,15 +484,56 @@ std::string ProtocolService::AddPrograms(Context& c) {
   return answer.Finish();
 }
 
+SiteCounts ProtocolService::CachedCounts(Transaction& tx, std::int64_t now) {
+  constexpr std::int64_t kCountsLifetime = 60;  // seconds
+  {
+    std::lock_guard lock(counts_mutex_);
+    if (counts_time_ >= 0 && now - counts_time_ < kCountsLifetime && now >= counts_time_) {
+      return counts_;
+    }
+  }
+  const SiteCounts counts = tx.Counts();
+  Check(tx.status());
+  std::lock_guard lock(counts_mutex_);
+  counts_ = counts;
+  counts_time_ = now;
+  return counts;
+}
+
+// Most checks change nothing: the machine was seen lately with this build
+// and no news waits for it. Those are answered from a read transaction, which
+// runs beside others instead of queueing for the write lock.
 std::string ProtocolService::CheckUpdates(Context& c) {
+  constexpr std::int64_t kLastSeenResolution = 600;  // seconds
   Authenticate(c);
+  const auto guid = MachineGuid(c.fields.Value("GUID"));
+  if (!guid) Refuse("ExtendedError", "The machine identifier is missing or not valid.");
+  {
+    auto tx = Check(storage_.Begin(false));
+    const auto machine = tx->FindMachine(c.user.id, *guid);
+    if (machine && machine->client_build == c.fields.Value("client_build") &&
+        c.now >= machine->last_seen && c.now - machine->last_seen < kLastSeenResolution &&
+        tx->UnseenNews(machine->id).empty()) {
+      c.machine = machine->id;
+      AnswerDocument answer = CheckUpdatesAnswer(c, *tx);
+      tx.reset();
+      return answer.Finish();
+    }
+    Check(tx->status());
+  }
   BeginWrite(c);
   TouchMachine(c);
+  AnswerDocument answer = CheckUpdatesAnswer(c, *c.tx);
+  Check(c.tx->Commit());
+  return answer.Finish();  // zipped after the write lock is released
+}
+
+AnswerDocument ProtocolService::CheckUpdatesAnswer(Context& c, Transaction& tx) {
   AnswerDocument answer;
   auto& w = answer.writer();
   WriteUser(w, c.user, options_.site_origin);
 
-  const SiteCounts counts = c.tx->Counts();
+  const SiteCounts counts = CachedCounts(tx, c.now);
   w.Open(" ", "Server");
   w.Open("  ", "Stats");
   w.Int64("   ", "TotalNumberOfPrograms", counts.programs);
@@ -504,19 +545,19 @@ std::string ProtocolService::CheckUpdates(Context& c) {
 
   // Each news item reaches a machine once.
   w.Open(" ", "LatestNews");
-  for (const NewsItem& n : c.tx->UnseenNews(c.machine)) {
+  for (const NewsItem& n : tx.UnseenNews(c.machine)) {
     w.Text("  ", "News", n.title, {{"Date", n.date}, {"Url", n.url}});
-    Check(c.tx->MarkNewsSeen(c.machine, n.id));
+    Check(tx.MarkNewsSeen(c.machine, n.id));  // only reached in a write transaction
   }
   w.Close(" ", "LatestNews");
 
   w.Open(" ", "Programs");
-  for (const InstalledProgram& ip : c.tx->ProgramsOn(c.machine, c.user.id)) {
+  for (const InstalledProgram& ip : tx.ProgramsOn(c.machine, c.user.id)) {
     WriteProgram(w, ip, false);
   }
   w.Close(" ", "Programs");
-  Check(c.tx->Commit());
-  return answer.Finish();
+  Check(tx.status());
+  return answer;
 }
 
 // ---- uploads ---------------------------------------------------------------

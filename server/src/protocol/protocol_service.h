@@ -4,11 +4,13 @@
 // answer with its `Result` code and changes nothing.
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "accounts/attempt_limiter.h"
 #include "accounts/credentials.h"
+#include "protocol/answer.h"
 #include "protocol/fields.h"
 #include "protocol/limits.h"
 #include "storage/storage.h"
@@ -57,6 +59,8 @@ class ProtocolService {
   void BeginWrite(Context& c);
   void TouchMachine(Context& c);
   void RefreshStats(Transaction& tx, Id program);
+  SiteCounts CachedCounts(Transaction& tx, std::int64_t now);
+  AnswerDocument CheckUpdatesAnswer(Context& c, Transaction& tx);
   std::string GetId(Context& c);
   std::string AddGuest(Context& c);
   std::string AddUser(Context& c);
@@ -74,6 +78,10 @@ class ProtocolService {
   Clock clock_;
   AttemptLimiter failed_sign_ins_;
   AttemptLimiter new_guests_;
+  // The site's totals change slowly and cost a count of whole tables.
+  std::mutex counts_mutex_;
+  SiteCounts counts_;
+  std::int64_t counts_time_ = -1;
 };
 
 }  // namespace kv::server

@@ -244,6 +244,13 @@ class SqliteTransaction final : public Transaction {
     return q.Int(0);
   }
 
+  std::optional<Machine> FindMachine(Id user_id, std::string_view guid) override {
+    Query q(c_, "SELECT id, guid, user_id, client_build, last_seen FROM machines "
+                "WHERE user_id = ? AND guid = ?");
+    if (!q.Bind(user_id).Bind(guid).Next()) return std::nullopt;
+    return Machine{q.Int(0), q.Text(1), q.Int(2), q.Text(3), q.Int(4)};
+  }
+
   Result<Id> AddProgram(const Program& p) override {
     Query q(c_, "INSERT INTO programs (match_key, name, publisher, short_name, publisher_short, "
                 "home_page, stable_version, beta_version, created_at) "

@@ -148,6 +148,7 @@ class Transaction {
   // updated.
   virtual Result<Id> TouchMachine(std::string_view guid, Id user_id, std::string_view build,
                                   std::int64_t now) = 0;
+  virtual std::optional<Machine> FindMachine(Id user_id, std::string_view guid) = 0;
 
   // The catalogue.
   virtual Result<Id> AddProgram(const Program& program) = 0;
