@@ -1,10 +1,11 @@
 // korvan-service: the reference web service of the Korvan client.
 //   serve [--db FILE] [--listen HOST:PORT] [--min-build N] [--update-url URL]
 //         [--installer-params TEXT] [--learn N] [--catalogue FILE.csv | --catalogue ""]
-//   catalogue set NAME [--publisher P] [--stable V] [--beta V] [--db FILE]
+//   catalogue set NAME [--publisher P] [--stable V] [--beta V] [--home-page URL] [--db FILE]
 //   catalogue import FILE.csv [--db FILE]
 //   catalogue list [TEXT] [--db FILE]
 //   news add TITLE [--url URL] [--date TEXT] [--db FILE]
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -12,6 +13,8 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +38,48 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+constexpr char kUsage[] =
+    "usage: korvan-service serve [--db FILE] [--listen HOST:PORT] [--min-build N]\n"
+    "                            [--update-url URL] [--installer-params TEXT] [--learn N]\n"
+    "                            [--catalogue FILE.csv]  (seeds an empty database; \"\" for none)\n"
+    "       korvan-service catalogue set NAME [--publisher P] [--stable V] [--beta V]\n"
+    "                                         [--home-page URL]\n"
+    "       korvan-service catalogue import FILE.csv | list [TEXT]\n"
+    "       korvan-service news add TITLE [--url URL] [--date TEXT]\n"
+    "   (every command takes --db FILE; default $XDG_DATA_HOME/korvan-service/korvan.db)\n";
+
+// A command line that cannot be run: nothing is opened, let alone changed.
+int Usage(const std::string& message) {
+  std::cerr << "korvan-service: " << message << "\n" << kUsage;
+  return 2;
+}
+
+// The options each command reads; any other is a mistake, not a no-op.
+const std::set<std::string>& OptionsOf(const Args& a) {
+  static const std::set<std::string> serve = {"--db", "--listen", "--min-build", "--update-url",
+                                              "--installer-params", "--learn", "--catalogue"};
+  static const std::set<std::string> set = {"--db", "--publisher", "--stable", "--beta",
+                                            "--home-page"};
+  static const std::set<std::string> db_only = {"--db"};
+  static const std::set<std::string> news = {"--db", "--url", "--date"};
+  static const std::set<std::string> none;
+  const std::string command = a.words.empty() ? "" : a.words[0];
+  const std::string verb = a.words.size() > 1 ? a.words[1] : "";
+  if (command == "serve") return serve;
+  if (command == "catalogue") return verb == "set" ? set : db_only;
+  if (command == "news") return news;
+  return none;
+}
+
+// A whole decimal number within [low, high], or nothing.
+std::optional<int> Number(std::string_view text, int low, int high) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high)
+    return std::nullopt;
+  return value;
+}
+
 // The default database: $XDG_DATA_HOME/korvan-service/korvan.db.
 std::string DefaultDatabase() {
   fs::path base;
@@ -44,9 +89,14 @@ std::string DefaultDatabase() {
   return (base / "korvan-service" / "korvan.db").string();
 }
 
-std::string Database(const Args& a) {
+std::string DatabasePath(const Args& a) {
   const auto found = a.options.find("--db");
-  const std::string path = found != a.options.end() ? found->second : DefaultDatabase();
+  return found != a.options.end() ? found->second : DefaultDatabase();
+}
+
+// The database's path, its folder made when missing.
+std::string Database(const Args& a) {
+  const std::string path = DatabasePath(a);
   std::error_code ec;
   const fs::path folder = fs::path(path).parent_path();
   if (!folder.empty()) fs::create_directories(folder, ec);
@@ -59,17 +109,24 @@ std::string Option(const Args& a, const std::string& name, const std::string& fa
 }
 
 int Serve(const Args& a) {
+  if (a.words.size() != 1) return Usage("serve takes no operands");
   ServeOptions o;
-  o.database = Database(a);
+  // A typo must not quietly serve on another port or with other rules.
   const std::string listen = Option(a, "--listen", "127.0.0.1:8080");
   const std::size_t colon = listen.rfind(':');
-  if (colon == std::string::npos) return Fail("--listen wants HOST:PORT");
+  const auto port = colon == std::string::npos ? std::nullopt : Number(listen.substr(colon + 1), 0, 65535);
+  if (!port || colon == 0) return Usage("--listen wants HOST:PORT");
   o.host = listen.substr(0, colon);
-  o.port = std::atoi(listen.c_str() + colon + 1);
-  o.service.min_build = std::atoi(Option(a, "--min-build", "0").c_str());
+  o.port = *port;
+  const auto min_build = Number(Option(a, "--min-build", "0"), 0, 1 << 30);
+  if (!min_build) return Usage("--min-build wants a build number");
+  o.service.min_build = *min_build;
   o.service.update_url = Option(a, "--update-url");
   o.service.installer_params = Option(a, "--installer-params");
-  o.service.learn_threshold = std::atoi(Option(a, "--learn", "2").c_str());
+  const auto learn = Number(Option(a, "--learn", "2"), 1, 1 << 30);
+  if (!learn) return Usage("--learn wants a number of machines, 1 or more");
+  o.service.learn_threshold = *learn;
+  o.database = Database(a);
   o.service.site_origin = "http://" + (o.host == "127.0.0.1" ? std::string("localhost") : o.host) +
                           ":" + std::to_string(o.port);
   o.starting_catalogue = Option(a, "--catalogue", std::string(KV_SERVER_DATA_DIR) + "/catalogue.csv");
@@ -107,9 +164,14 @@ int Catalogue(const Args& a) {
   const std::string verb = a.words.size() > 1 ? a.words[1] : "";
   const std::int64_t now = std::time(nullptr);
   if (verb == "set" && a.words.size() == 3) {
+    // The same checks as a catalogue file's row: the service hands these
+    // versions to every client.
+    const CatalogueRow row{a.words[2], Option(a, "--publisher"), Option(a, "--stable"),
+                           Option(a, "--beta"), Option(a, "--home-page")};
+    if (std::string problem = CatalogueRowProblem(row); !problem.empty()) return Usage(problem);
     return WithDatabase(a, [&](Transaction& tx) {
-      const std::string& name = a.words[2];
-      const std::string publisher = Option(a, "--publisher");
+      const std::string& name = row.name;
+      const std::string& publisher = row.publisher;
       std::vector<Program> found = FindByName(tx, name, publisher);
       if (found.size() > 1) return Fail("several programs are named \"" + name + "\"; add --publisher");
       Program p;
@@ -143,19 +205,28 @@ int Catalogue(const Args& a) {
     });
   }
   if (verb == "list" && a.words.size() <= 3) {
-    return WithDatabase(a, [&](Transaction& tx) {
-      for (const Program& p : tx.ListPrograms(a.words.size() == 3 ? a.words[2] : "", 100000)) {
-        std::cout << p.id << "\t" << p.name << "\t" << p.publisher << "\t" << p.stable_version
-                  << "\t" << p.beta_version << "\n";
-      }
-      return 0;
-    });
+    // Listing reads: a mistyped --db must not leave an empty database behind.
+    const std::string path = DatabasePath(a);
+    if (!fs::exists(path)) return Fail("no database at " + path);
+    auto storage = OpenSqliteStorage(path);
+    if (!storage) return Fail(storage.status().ToString());
+    auto tx = storage->Begin(false);
+    if (!tx) return Fail(tx.status().ToString());
+    for (const Program& p : tx->ListPrograms(a.words.size() == 3 ? a.words[2] : "", 100000)) {
+      std::cout << p.id << "\t" << p.name << "\t" << p.publisher << "\t" << p.stable_version
+                << "\t" << p.beta_version << "\n";
+    }
+    return 0;
   }
-  return Fail("usage: catalogue set NAME [--publisher P] [--stable V] [--beta V] | import FILE | list [TEXT]");
+  return Usage("catalogue wants set NAME, import FILE.csv or list [TEXT]");
 }
 
 int News(const Args& a) {
-  if (a.words.size() != 3 || a.words[1] != "add") return Fail("usage: news add TITLE [--url URL] [--date TEXT]");
+  if (a.words.size() != 3 || a.words[1] != "add") return Usage("news wants add TITLE");
+  if (a.words[2].find_first_not_of(" \t") == std::string::npos) return Usage("the title is empty");
+  // Clients open it in a browser.
+  if (a.options.count("--url") && !IsWebAddress(Option(a, "--url")))
+    return Usage("--url wants an http or https address");
   return WithDatabase(a, [&](Transaction& tx) {
     char date[16];
     const std::time_t now = std::time(nullptr);
@@ -174,22 +245,26 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
     if (word.rfind("--", 0) == 0) {
-      if (i + 1 >= argc) return Fail("option " + word + " wants a value");
+      if (i + 1 >= argc) return Usage("option " + word + " wants a value");
       a.options[word] = argv[++i];
     } else {
       a.words.push_back(word);
     }
   }
   const std::string command = a.words.empty() ? "" : a.words[0];
+  if ((command.empty() && a.options.empty()) || command == "help") {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (command.empty()) return Usage("no command");
+  if (command != "serve" && command != "catalogue" && command != "news")
+    return Usage("unknown command \"" + command + "\"");
+  for (const auto& [name, value] : a.options) {
+    if (!OptionsOf(a).count(name)) return Usage("unknown option " + name + " for " + command);
+  }
+  // SQLite takes "" for a throw-away database: the change would vanish.
+  if (a.options.count("--db") && a.options.at("--db").empty()) return Usage("--db wants a file");
   if (command == "serve") return Serve(a);
   if (command == "catalogue") return Catalogue(a);
-  if (command == "news") return News(a);
-  std::cout << "usage: korvan-service serve [--db FILE] [--listen HOST:PORT] [--min-build N]\n"
-               "                            [--update-url URL] [--installer-params TEXT] [--learn N]\n"
-               "                            [--catalogue FILE.csv]  (seeds an empty database; \"\" for none)\n"
-               "       korvan-service catalogue set NAME [--publisher P] [--stable V] [--beta V]\n"
-               "       korvan-service catalogue import FILE.csv | list [TEXT]\n"
-               "       korvan-service news add TITLE [--url URL] [--date TEXT]\n"
-               "   (every command takes --db FILE; default $XDG_DATA_HOME/korvan-service/korvan.db)\n";
-  return command.empty() || command == "help" ? 0 : 2;
+  return News(a);
 }

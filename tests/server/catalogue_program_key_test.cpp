@@ -107,6 +107,8 @@ TEST(ShortName, SuffixKeepsOneLabel) {
   EXPECT_EQ(ShortNameWithSuffix("mozilla-firefox", 2), "mozilla-firefox-2");
   EXPECT_EQ(ShortNameWithSuffix("mozilla-firefox", 1), "mozilla-firefox");
   EXPECT_EQ(ShortNameWithSuffix("", 3), "program-3");
+  // Database ids, beyond what an int holds.
+  EXPECT_EQ(ShortNameWithSuffix("foo", 5000000000), "foo-5000000000");
   const std::string long_name = std::string(61, 'a') + "-b";
   EXPECT_EQ(ShortNameWithSuffix(long_name, 10), std::string(60, 'a') + "-10");
   // The cut lands just after a dash, which must not double.

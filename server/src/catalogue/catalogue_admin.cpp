@@ -18,10 +18,26 @@ Result<Program> FindOrAddProgram(Transaction& tx, const ReportedProgram& reporte
   p.created_at = now;
   const std::string base = ShortName(p.name);
   p.short_name = base;
-  for (int n = 2; tx.FindProgramByShortName(p.short_name); ++n) p.short_name = ShortNameWithSuffix(base, n);
+  if (!tx.FindProgramByShortName(base)) {
+    auto id = tx.AddProgram(p);
+    if (!id) return id.status();
+    p.id = *id;
+    return p;
+  }
+  // The base is taken: the entry's own id makes the suffix, so the Nth
+  // program of one name costs no more lookups than the second. The row goes
+  // in under a name no label can clash with ("~" is not a label character,
+  // and the key is unique) until the id is known.
+  p.short_name = "~" + key;
   auto id = tx.AddProgram(p);
   if (!id) return id.status();
   p.id = *id;
+  p.short_name = ShortNameWithSuffix(base, p.id);
+  // Only a program whose own name reads like "<base>-<id>" can hold it
+  // already; each further suffix ends differently, so this ends.
+  for (std::int64_t n = 2; tx.FindProgramByShortName(p.short_name); ++n)
+    p.short_name = ShortNameWithSuffix(ShortNameWithSuffix(base, p.id), n);
+  if (Status s = tx.UpdateProgram(p); !s) return s;
   return p;
 }
 

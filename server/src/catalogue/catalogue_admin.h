@@ -12,8 +12,9 @@
 
 namespace kv::server {
 
-// The entry of `reported`, added when the catalogue does not know it; its
-// page name is made unique with a "-2", "-3" ... suffix.
+// The entry of `reported`, added when the catalogue does not know it. Its
+// page name is the program's short name, or when another entry has that, the
+// short name with the new entry's id as a suffix ("firefox-42").
 Result<Program> FindOrAddProgram(Transaction& tx, const ReportedProgram& reported,
                                  std::int64_t now);
 

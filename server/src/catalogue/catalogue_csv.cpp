@@ -133,45 +133,46 @@ platform::Result<std::vector<Column>> ReadHeader(const Record& header) {
   return columns;
 }
 
-bool IsWebAddress(std::string_view s) {
-  return (text::StartsWithNoCase(s, "http://") || text::StartsWithNoCase(s, "https://")) &&
-         s.find_first_of(" \t\r\n") == std::string_view::npos;
-}
-
 platform::Result<CatalogueRow> ReadRow(const Record& record, const std::vector<Column>& columns,
                                        const CatalogueLimits& limits) {
   if (record.fields.size() != columns.size())
     return Fail(record.line, "expected " + std::to_string(columns.size()) + " fields, found " +
                                  std::to_string(record.fields.size()));
   CatalogueRow row;
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    const std::string& value = record.fields[i];
-    const std::string column(kColumns[columns[i]]);
-    if (!text::IsValidUtf8(value)) return Fail(record.line, column + " is not valid UTF-8");
-    const bool is_name = columns[i] == kName || columns[i] == kPublisher;
-    const std::size_t max = is_name ? limits.max_name : limits.max_field;
-    if (value.size() > max)
-      return Fail(record.line, column + " is longer than " + std::to_string(max) + " bytes");
-    switch (columns[i]) {
-      case kName: row.name = value; break;
-      case kPublisher: row.publisher = value; break;
-      case kStable: row.stable = value; break;
-      case kBeta: row.beta = value; break;
-      case kHomePage: row.home_page = value; break;
-    }
-  }
-  if (TrimBlanks(row.name).empty()) return Fail(record.line, "the name is empty");
-  inventory::ProgramVersion version;
-  for (const auto& [value, column] : {std::pair{&row.stable, "stable"}, {&row.beta, "beta"}}) {
-    if (!value->empty() && !inventory::ParseVersion(*value, version))
-      return Fail(record.line, std::string(column) + " \"" + *value + "\" is not a version");
-  }
-  if (!row.home_page.empty() && !IsWebAddress(row.home_page))
-    return Fail(record.line, "home_page is not an http or https address");
+  std::string* const slots[] = {&row.name, &row.publisher, &row.stable, &row.beta, &row.home_page};
+  for (std::size_t i = 0; i < columns.size(); ++i) *slots[columns[i]] = record.fields[i];
+  if (std::string problem = CatalogueRowProblem(row, limits); !problem.empty())
+    return Fail(record.line, problem);
   return row;
 }
 
 }  // namespace
+
+bool IsWebAddress(std::string_view s) {
+  return (text::StartsWithNoCase(s, "http://") || text::StartsWithNoCase(s, "https://")) &&
+         s.find_first_of(" \t\r\n") == std::string_view::npos;
+}
+
+std::string CatalogueRowProblem(const CatalogueRow& row, const CatalogueLimits& limits) {
+  const std::string* const values[] = {&row.name, &row.publisher, &row.stable, &row.beta,
+                                       &row.home_page};
+  for (std::size_t i = 0; i < kColumns.size(); ++i) {
+    const std::string& value = *values[i];
+    const std::string column(kColumns[i]);
+    if (!text::IsValidUtf8(value)) return column + " is not valid UTF-8";
+    const std::size_t max = i == kName || i == kPublisher ? limits.max_name : limits.max_field;
+    if (value.size() > max) return column + " is longer than " + std::to_string(max) + " bytes";
+  }
+  if (TrimBlanks(row.name).empty()) return "the name is empty";
+  inventory::ProgramVersion version;
+  for (const auto& [value, column] : {std::pair{&row.stable, "stable"}, {&row.beta, "beta"}}) {
+    if (!value->empty() && !inventory::ParseVersion(*value, version))
+      return std::string(column) + " \"" + *value + "\" is not a version";
+  }
+  if (!row.home_page.empty() && !IsWebAddress(row.home_page))
+    return "home_page is not an http or https address";
+  return {};
+}
 
 platform::Result<std::vector<CatalogueRow>> ParseCatalogueCsv(std::string_view text,
                                                               const CatalogueLimits& limits) {

@@ -29,6 +29,14 @@ struct CatalogueLimits {
   std::size_t max_field = 4096;  // bytes of any other field
 };
 
+// What is wrong with a row, whichever way it came ("" when nothing is):
+// text that is not UTF-8 or over the limits, a blank name, a version that
+// does not parse, a home page that is not an http(s) address.
+std::string CatalogueRowProblem(const CatalogueRow& row, const CatalogueLimits& limits = {});
+
+// An http:// or https:// address without blanks.
+bool IsWebAddress(std::string_view s);
+
 // Reads the file's text. Columns are "name", "publisher", "stable", "beta"
 // and "home_page" in any order (case-insensitive); "name" is required, a
 // missing column reads as empty, an unknown one is an error. Fields may be

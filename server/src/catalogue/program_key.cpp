@@ -181,7 +181,7 @@ std::string ShortName(std::string_view name) {
   return out.empty() ? "program" : out;
 }
 
-std::string ShortNameWithSuffix(std::string_view base, int n) {
+std::string ShortNameWithSuffix(std::string_view base, std::int64_t n) {
   std::string out(base.substr(0, std::min(base.size(), kMaxShortName)));
   if (n < 2) return out;
   const std::string suffix = "-" + std::to_string(n);

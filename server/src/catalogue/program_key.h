@@ -12,6 +12,7 @@
 // own choice back into the lookup), and before that the client's derived
 // name, which shortcut matching can change between client versions.
 // Short-form programs have no uninstall entry and so only a `Name`.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,7 +40,7 @@ std::string ShortName(std::string_view name);
 
 // `base` with "-n" appended, cut so that the whole stays one label. n < 2
 // gives the base itself, so the first program keeps the plain name.
-std::string ShortNameWithSuffix(std::string_view base, int n);
+std::string ShortNameWithSuffix(std::string_view base, std::int64_t n);
 
 // One program as a report names it (the `Program` element).
 struct ReportedProgram {
