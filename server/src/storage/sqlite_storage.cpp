@@ -146,7 +146,6 @@ class Query {
   Status status_;
 };
 
-constexpr char kUserColumns[] = "id, email, name, credential, is_guest, created_at";
 User ReadUser(const Query& q) {
   return {q.Int(0), q.Text(1), q.Text(2), q.Text(3), q.Int(4) != 0, q.Int(5)};
 }
