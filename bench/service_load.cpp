@@ -2,7 +2,7 @@
 // programs each, then check_updates and add_programs from several client
 // threads through the client's own requester code (libcurl). Prints p50,
 // p99 and throughput per phase; stops by itself.
-//   service_load [users=20] [requests per phase=2000] [threads=4]
+//   service_load [users=20] [requests per phase=2000] [threads=4] [check|add]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
   const int users = argc > 1 ? std::atoi(argv[1]) : 20;
   const int requests = argc > 2 ? std::atoi(argv[2]) : 2000;
   const int threads = argc > 3 ? std::atoi(argv[3]) : 4;
+  const std::string only = argc > 4 ? argv[4] : "";  // "check" or "add": that phase alone
   char tmpl[] = "/tmp/kvloadXXXXXX";
   const std::string dir = mkdtemp(tmpl);
 
@@ -152,10 +153,15 @@ int main(int argc, char** argv) {
     return phase;
   };
   std::printf("%d users with 300 programs, %d client threads\n", users, threads);
-  Phase check = run(true);
-  Print("check_updates", check);
-  Phase add = run(false);
-  Print("add_programs", add);
+  Phase check, add;
+  if (only != "add") {
+    check = run(true);
+    Print("check_updates", check);
+  }
+  if (only != "check") {
+    add = run(false);
+    Print("add_programs", add);
+  }
   service->Stop();
   std::filesystem::remove_all(dir);
   return check.failures + add.failures == 0 ? 0 : 1;

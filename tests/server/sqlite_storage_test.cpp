@@ -118,6 +118,18 @@ TEST_F(SqliteStorageTest, InstallsCountersAndAGuestMergedIntoAnAccount) {
   EXPECT_EQ(c.ratings, 2);
   EXPECT_EQ(c.rating_sum, 9);
   EXPECT_EQ(c.comments, 1);
+  // Many programs counted at once, each its own (ids of comments and
+  // programs never line up by chance here).
+  const Id p2 = *tx->AddProgram(NewProgram("notepad++|don ho", "notepad-plus-plus"));
+  ASSERT_TRUE(tx->AddComment({0, p2, a, "Light.", 100}));
+  ASSERT_TRUE(tx->AddComment({0, p2, g, "Plugins.", 100}));
+  const Id both[] = {p2, p};
+  const auto counted = tx->CountersOf(both);
+  ASSERT_EQ(counted.size(), 2u);
+  EXPECT_EQ(counted.at(p).comments, 1);
+  EXPECT_EQ(counted.at(p2).comments, 2);
+  EXPECT_EQ(counted.at(p2).users, 0);
+  EXPECT_EQ(tx->VersionsSeenOf(both).count(p2), 0u);
   const auto seen = tx->VersionsSeen(p);
   ASSERT_EQ(seen.size(), 3u);  // 23.1, 24.8 and 24.8 beta, each by one user
   for (const VersionSeen& v : seen) EXPECT_EQ(v.users, 1) << v.version;

@@ -6,7 +6,11 @@ namespace kv::server {
 
 Result<Program> FindOrAddProgram(Transaction& tx, const ReportedProgram& reported,
                                  std::int64_t now) {
-  const std::string key = CatalogueKeyOf(reported);
+  return FindOrAddProgram(tx, reported, CatalogueKeyOf(reported), now);
+}
+
+Result<Program> FindOrAddProgram(Transaction& tx, const ReportedProgram& reported,
+                                 const std::string& key, std::int64_t now) {
   if (auto known = tx.FindProgramByKey(key)) return *known;
   Program p;
   p.match_key = key;

@@ -17,6 +17,9 @@ namespace kv::server {
 // short name with the new entry's id as a suffix ("firefox-42").
 Result<Program> FindOrAddProgram(Transaction& tx, const ReportedProgram& reported,
                                  std::int64_t now);
+// The same with its key, CatalogueKeyOf(reported), worked out already.
+Result<Program> FindOrAddProgram(Transaction& tx, const ReportedProgram& reported,
+                                 const std::string& key, std::int64_t now);
 
 struct ImportCounts {
   std::size_t added = 0;

@@ -104,9 +104,11 @@ Status ProtocolService::Prepare() {
   const std::string threshold = std::to_string(options_.learn_threshold);
   if (tx.Setting("learn_threshold") == threshold) return tx.status();
   try {
+    std::vector<Id> all;
     for (const Program& p : tx.ListPrograms("", std::numeric_limits<std::int64_t>::max())) {
-      RefreshStats(tx, p.id);
+      all.push_back(p.id);
     }
+    RefreshStats(tx, all);
   } catch (const Refusal& r) {
     return Status::Error(platform::ErrorKind::Other, r.message);
   }
@@ -182,16 +184,20 @@ User StillTheSame(Transaction& tx, const User& checked) {
 
 }  // namespace
 
-void ProtocolService::Authenticate(Context& c) {
+void ProtocolService::Authenticate(Context& c, Transaction* read) {
   if (!failed_sign_ins_.Allows(c.peer, c.now)) {
     Refuse("LoginFailure", "Too many failed sign-ins from your address. Please wait a minute.");
   }
   std::optional<User> user;
   {
-    auto tx = Check(storage_.Begin(false));
-    if (const auto id = ParseId(c.fields.Value("id"))) user = tx->FindUser(*id);
-    else if (!c.fields.Value("email").empty()) user = tx->FindUserByEmail(text::ToLower(c.fields.Value("email")));
-    Check(tx->status());
+    std::unique_ptr<Transaction> own;
+    if (!read) {
+      own = Check(storage_.Begin(false));
+      read = own.get();
+    }
+    if (const auto id = ParseId(c.fields.Value("id"))) user = read->FindUser(*id);
+    else if (!c.fields.Value("email").empty()) user = read->FindUserByEmail(text::ToLower(c.fields.Value("email")));
+    Check(read->status());
   }
   if (!user || !credentials_.Verify(user->credential, c.fields.Value("password"))) {
     failed_sign_ins_.Count(c.peer, c.now);
@@ -299,7 +305,7 @@ std::string ProtocolService::AddUser(Context& c) {
     const auto still = c.tx->FindUser(guest->id);
     if (still && still->credential == guest->credential) {
       Check(c.tx->MergeUser(guest->id, user.id));
-      for (Id program : c.tx->ProgramsOfUser(user.id)) RefreshStats(*c.tx, program);
+      RefreshStats(*c.tx, c.tx->ProgramsOfUser(user.id));
     }
   }
   TouchMachine(c);
@@ -412,26 +418,35 @@ using InstallKey = std::pair<Id, std::string>;  // program, display name
 
 }  // namespace
 
-// The counters and learned versions of a program, from what is stored now.
-void ProtocolService::RefreshStats(Transaction& tx, Id program) {
-  ProgramStats stats;
-  stats.counters = tx.Counters(program);
-  // A version counts as released once enough different users have it: one
-  // user with many machines (or many made-up ones) cannot release anything.
-  for (const VersionSeen& v : tx.VersionsSeen(program)) {
-    if (v.users < options_.learn_threshold) continue;
-    std::string& best = v.is_beta ? stats.learned_beta : stats.learned_stable;
-    if (best.empty() || IsNewerVersion(v.version, best)) best = v.version;
+// The counters and learned versions of programs, from what is stored now.
+void ProtocolService::RefreshStats(Transaction& tx, std::span<const Id> programs) {
+  if (programs.empty()) return;
+  auto counters = tx.CountersOf(programs);
+  auto versions = tx.VersionsSeenOf(programs);
+  for (const Id program : programs) {
+    ProgramStats stats;
+    stats.counters = counters[program];
+    // A version counts as released once enough different users have it: one
+    // user with many machines (or many made-up ones) cannot release anything.
+    for (const VersionSeen& v : versions[program]) {
+      if (v.users < options_.learn_threshold) continue;
+      std::string& best = v.is_beta ? stats.learned_beta : stats.learned_stable;
+      if (best.empty() || IsNewerVersion(v.version, best)) best = v.version;
+    }
+    Check(tx.PutProgramStats(program, stats));
   }
-  Check(tx.PutProgramStats(program, stats));
 }
 
 std::string ProtocolService::AddPrograms(Context& c) {
   Authenticate(c);
   std::vector<Id> removed;
   const std::vector<Reported> reported = ReadReport(c.fields, options_.limits, removed);
+  std::vector<std::string> keys;  // the name analysis is done before the write lock
+  keys.reserve(reported.size());
+  for (const Reported& r : reported) keys.push_back(CatalogueKeyOf(r.program));
   BeginWrite(c);
   TouchMachine(c);
+  std::map<std::string, Id> known = c.tx->ProgramIdsByKey(keys);
 
   std::map<InstallKey, Install> before;
   for (Install& i : c.tx->InstallsOn(c.machine)) {
@@ -446,10 +461,14 @@ std::string ProtocolService::AddPrograms(Context& c) {
     Check(c.tx->RemoveInstall(c.machine, id));
   }
   std::vector<InstallKey> order;
-  for (const Reported& r : reported) {
-    auto found = FindOrAddProgram(*c.tx, r.program, c.now);
-    if (!found) Refuse("UnexpectedError", "storage: " + found.status().message());
-    const Id program = found->id;
+  for (std::size_t i = 0; i < reported.size(); ++i) {
+    const Reported& r = reported[i];
+    Id& program = known[keys[i]];
+    if (program == 0) {
+      auto added = FindOrAddProgram(*c.tx, r.program, keys[i], c.now);
+      if (!added) Refuse("UnexpectedError", "storage: " + added.status().message());
+      program = added->id;
+    }
     Install install{c.machine, program, c.user.id, Normalised(r.program.version_text),
                     r.program.beta, r.program.display_name, r.program.name, c.now};
     const auto old = before.find({program, install.display_name});
@@ -459,14 +478,17 @@ std::string ProtocolService::AddPrograms(Context& c) {
     if (!r.beta_given && old != before.end() && old->second.version == install.version) {
       install.is_beta = old->second.is_beta;
     }
-    if (!was_there || old->second.version != install.version ||
-        old->second.is_beta != install.is_beta || old->second.user_id != install.user_id) {
+    const bool same = was_there && old->second.version == install.version &&
+                      old->second.is_beta == install.is_beta &&
+                      old->second.user_id == install.user_id &&
+                      old->second.reported_name == install.reported_name;
+    if (!same) {
       changed.insert(program);
+      Check(c.tx->PutInstall(install));
     }
-    Check(c.tx->PutInstall(install));
     order.emplace_back(program, install.display_name);
   }
-  for (Id program : changed) RefreshStats(*c.tx, program);
+  RefreshStats(*c.tx, std::vector<Id>(changed.begin(), changed.end()));
 
   std::map<InstallKey, InstalledProgram> now;
   for (InstalledProgram& ip : c.tx->ProgramsOn(c.machine, c.user.id)) {
@@ -505,11 +527,11 @@ SiteCounts ProtocolService::CachedCounts(Transaction& tx, std::int64_t now) {
 // runs beside others instead of queueing for the write lock.
 std::string ProtocolService::CheckUpdates(Context& c) {
   constexpr std::int64_t kLastSeenResolution = 600;  // seconds
-  Authenticate(c);
-  const auto guid = MachineGuid(c.fields.Value("GUID"));
-  if (!guid) Refuse("ExtendedError", "The machine identifier is missing or not valid.");
   {
     auto tx = Check(storage_.Begin(false));
+    Authenticate(c, tx.get());
+    const auto guid = MachineGuid(c.fields.Value("GUID"));
+    if (!guid) Refuse("ExtendedError", "The machine identifier is missing or not valid.");
     const auto machine = tx->FindMachine(c.user.id, *guid);
     if (machine && machine->client_build == c.fields.Value("client_build") &&
         c.now >= machine->last_seen && c.now - machine->last_seen < kLastSeenResolution &&
@@ -597,7 +619,7 @@ std::string ProtocolService::AddComment(Context& c) {
   if (const auto rating = ParseId(c.fields.Value("Rating")); rating && *rating <= 5) {
     Check(c.tx->SetRating(c.user.id, *program, static_cast<int>(*rating)));
   }
-  RefreshStats(*c.tx, *program);
+  RefreshStats(*c.tx, {&*program, 1});
   Check(c.tx->Commit());
   return ResultAnswer("OK");
 }
@@ -614,7 +636,7 @@ std::string ProtocolService::RateProgram(Context& c) {
   BeginWrite(c);
   if (!program || !c.tx->FindProgram(*program)) Refuse("ExtendedError", "There is no such program.");
   Check(c.tx->SetRating(c.user.id, *program, rating));
-  RefreshStats(*c.tx, *program);
+  RefreshStats(*c.tx, {&*program, 1});
   Check(c.tx->Commit());
   return ResultAnswer("OK");
 }

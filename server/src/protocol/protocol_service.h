@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -55,10 +56,12 @@ class ProtocolService {
  private:
   struct Context;
 
-  void Authenticate(Context& c);
+  // Checks the identity fields, reading the account in `read` or in a read
+  // transaction of its own.
+  void Authenticate(Context& c, Transaction* read = nullptr);
   void BeginWrite(Context& c);
   void TouchMachine(Context& c);
-  void RefreshStats(Transaction& tx, Id program);
+  void RefreshStats(Transaction& tx, std::span<const Id> programs);
   SiteCounts CachedCounts(Transaction& tx, std::int64_t now);
   AnswerDocument CheckUpdatesAnswer(Context& c, Transaction& tx);
   std::string GetId(Context& c);

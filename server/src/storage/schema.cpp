@@ -45,7 +45,7 @@ CREATE TABLE installs (
   updated_at BIGINT NOT NULL,
   PRIMARY KEY (machine_id, program_id, display_name)
 );
-CREATE INDEX installs_program ON installs(program_id, version);
+CREATE INDEX installs_program ON installs(program_id, version, is_beta, user_id);
 CREATE INDEX installs_user ON installs(user_id, program_id);
 -- What answers say about a program, kept as installs, comments and
 -- ratings change (counting them at every answer is too slow).

@@ -64,6 +64,8 @@ class Connection {
     return Status::Ok();
   }
 
+  // `sql` is a string that lives as long as the program (a literal): the
+  // prepared statements are found by its address, not by hashing its text.
   sqlite3_stmt* Prepare(const char* sql) {
     auto found = statements_.find(sql);
     if (found != statements_.end()) {
@@ -88,7 +90,7 @@ class Connection {
   Connection() = default;
   sqlite3* db_ = nullptr;
   Status* error_sink_ = nullptr;
-  std::unordered_map<std::string, sqlite3_stmt*> statements_;
+  std::unordered_map<const char*, sqlite3_stmt*> statements_;
 };
 
 // A prepared statement bound for one use. Its failure also marks the
@@ -156,6 +158,16 @@ Program ReadProgram(const Query& q) {
 #define KV_PROGRAM_COLUMNS \
   "id, match_key, name, publisher, short_name, publisher_short, home_page, stable_version, " \
   "beta_version, created_at"
+
+// "[1,2,3]": integers only, so never text from a request.
+std::string IdArray(std::span<const Id> ids) {
+  std::string out = "[";
+  for (const Id id : ids) {
+    if (out.size() > 1) out += ',';
+    out += std::to_string(id);
+  }
+  return out + "]";
+}
 
 class SqliteStorage;
 
@@ -285,6 +297,25 @@ class SqliteTransaction final : public Transaction {
     if (!q.Next()) return std::nullopt;
     return ReadProgram(q);
   }
+  std::map<std::string, Id> ProgramIdsByKey(std::span<const std::string> keys) override {
+    // A fixed number of bound keys per statement, the last batch padded
+    // with its own first key.
+    constexpr std::size_t kBatch = 50;
+    static const std::string sql = [] {
+      std::string text = "SELECT match_key, id FROM programs WHERE match_key IN (?";
+      for (std::size_t i = 1; i < kBatch; ++i) text += ", ?";
+      return text + ")";
+    }();
+    std::map<std::string, Id> out;
+    for (std::size_t start = 0; start < keys.size(); start += kBatch) {
+      Query q(c_, sql.c_str());
+      for (std::size_t i = 0; i < kBatch; ++i) {
+        q.Bind(keys[start + i < keys.size() ? start + i : start]);
+      }
+      while (q.Next()) out.emplace(q.Text(0), q.Int(1));
+    }
+    return out;
+  }
   std::vector<Program> ListPrograms(std::string_view text, std::size_t limit) override {
     Query q(c_, "SELECT " KV_PROGRAM_COLUMNS " FROM programs "
                 "WHERE instr(lower(name), lower(?)) > 0 ORDER BY lower(name), id LIMIT ?");
@@ -324,8 +355,7 @@ class SqliteTransaction final : public Transaction {
   std::vector<InstalledProgram> ProgramsOn(Id machine_id, Id user_id) override {
     Query q(c_, "SELECT i.machine_id, i.program_id, i.user_id, i.version, i.is_beta, "
                 "i.display_name, i.reported_name, i.updated_at, "
-                "p.id, p.match_key, p.name, p.publisher, p.short_name, p.publisher_short, "
-                "p.home_page, p.stable_version, p.beta_version, p.created_at, "
+                "p.id, p.short_name, p.publisher_short, p.stable_version, p.beta_version, "
                 "IFNULL(s.users, 0), IFNULL(s.comments, 0), IFNULL(s.questions, 0), "
                 "IFNULL(s.ratings, 0), IFNULL(s.rating_sum, 0), IFNULL(s.learned_stable, ''), "
                 "IFNULL(s.learned_beta, ''), IFNULL(r.rating, 0), "
@@ -340,13 +370,16 @@ class SqliteTransaction final : public Transaction {
       InstalledProgram ip;
       ip.install = {q.Int(0), q.Int(1), q.Int(2), q.Text(3), q.Int(4) != 0, q.Text(5), q.Text(6),
                     q.Int(7)};
-      ip.program = {q.Int(8),  q.Text(9),  q.Text(10), q.Text(11), q.Text(12),
-                    q.Text(13), q.Text(14), q.Text(15), q.Text(16), q.Int(17)};
-      ip.stats.counters = {q.Int(18), q.Int(19), q.Int(20), q.Int(21), q.Int(22)};
-      ip.stats.learned_stable = q.Text(23);
-      ip.stats.learned_beta = q.Text(24);
-      ip.user_rating = static_cast<int>(q.Int(25));
-      ip.has_icon = q.Int(26) != 0;
+      ip.program.id = q.Int(8);
+      ip.program.short_name = q.Text(9);
+      ip.program.publisher_short = q.Text(10);
+      ip.program.stable_version = q.Text(11);
+      ip.program.beta_version = q.Text(12);
+      ip.stats.counters = {q.Int(13), q.Int(14), q.Int(15), q.Int(16), q.Int(17)};
+      ip.stats.learned_stable = q.Text(18);
+      ip.stats.learned_beta = q.Text(19);
+      ip.user_rating = static_cast<int>(q.Int(20));
+      ip.has_icon = q.Int(21) != 0;
       out.push_back(std::move(ip));
     }
     return out;
@@ -362,31 +395,25 @@ class SqliteTransaction final : public Transaction {
     while (q.Next()) out.push_back(q.Int(0));
     return out;
   }
-  ProgramCounters Counters(Id program_id) override {
-    ProgramCounters c;
-    {
-      Query q(c_, "SELECT COUNT(DISTINCT user_id) FROM installs WHERE program_id = ?");
-      if (q.Bind(program_id).Next()) c.users = q.Int(0);
-    }
-    {
-      Query q(c_, "SELECT COUNT(*) FROM comments WHERE program_id = ?");
-      if (q.Bind(program_id).Next()) c.comments = q.Int(0);
-    }
-    {
-      Query q(c_, "SELECT COUNT(*), IFNULL(SUM(rating), 0) FROM ratings WHERE program_id = ?");
-      if (q.Bind(program_id).Next()) {
-        c.ratings = q.Int(0);
-        c.rating_sum = q.Int(1);
-      }
-    }
-    return c;
+  // The ids travel as one bound JSON array: one statement for any number.
+  std::map<Id, ProgramCounters> CountersOf(std::span<const Id> programs) override {
+    Query q(c_, "WITH ids(pid) AS (SELECT DISTINCT value FROM json_each(?)) SELECT pid, "
+                "(SELECT COUNT(DISTINCT user_id) FROM installs WHERE program_id = pid), "
+                "(SELECT COUNT(*) FROM comments WHERE program_id = pid), "
+                "(SELECT COUNT(*) FROM ratings WHERE program_id = pid), "
+                "(SELECT IFNULL(SUM(rating), 0) FROM ratings WHERE program_id = pid) FROM ids");
+    q.Bind(IdArray(programs));
+    std::map<Id, ProgramCounters> out;
+    while (q.Next()) out[q.Int(0)] = {q.Int(1), q.Int(2), 0, q.Int(3), q.Int(4)};
+    return out;
   }
-  std::vector<VersionSeen> VersionsSeen(Id program_id) override {
-    Query q(c_, "SELECT version, is_beta, COUNT(DISTINCT user_id) FROM installs "
-                "WHERE program_id = ? GROUP BY version, is_beta");
-    q.Bind(program_id);
-    std::vector<VersionSeen> out;
-    while (q.Next()) out.push_back({q.Text(0), q.Int(1) != 0, q.Int(2)});
+  std::map<Id, std::vector<VersionSeen>> VersionsSeenOf(std::span<const Id> programs) override {
+    Query q(c_, "SELECT program_id, version, is_beta, COUNT(DISTINCT user_id) FROM installs "
+                "WHERE program_id IN (SELECT value FROM json_each(?)) "
+                "GROUP BY program_id, version, is_beta");
+    q.Bind(IdArray(programs));
+    std::map<Id, std::vector<VersionSeen>> out;
+    while (q.Next()) out[q.Int(0)].push_back({q.Text(1), q.Int(2) != 0, q.Int(3)});
     return out;
   }
   Status PutProgramStats(Id program_id, const ProgramStats& s) override {

@@ -8,8 +8,10 @@
 // why, and Commit() refuses, so an error never passes for an empty answer.
 // Times are seconds since 1970 (UTC).
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,7 +68,7 @@ struct Install {
   bool is_beta = false;
   std::string display_name;  // as reported: later answers name it by this
   std::string reported_name;
-  std::int64_t updated_at = 0;
+  std::int64_t updated_at = 0;  // when it last changed
 };
 
 // What an answer says about one program besides its versions.
@@ -96,7 +98,7 @@ struct ProgramStats {
 // One install on a machine with all an answer says about its program.
 struct InstalledProgram {
   Install install;
-  Program program;
+  Program program;  // only what answers name: id, page names and versions
   ProgramStats stats;
   int user_rating = 0;  // the machine's user's
   bool has_icon = false;
@@ -156,6 +158,8 @@ class Transaction {
   virtual std::optional<Program> FindProgram(Id id) = 0;
   virtual std::optional<Program> FindProgramByKey(std::string_view match_key) = 0;
   virtual std::optional<Program> FindProgramByShortName(std::string_view short_name) = 0;
+  // The ids of the entries with these match keys (those that exist).
+  virtual std::map<std::string, Id> ProgramIdsByKey(std::span<const std::string> keys) = 0;
   // Programs whose name contains `text` (any case), by name; all when empty.
   virtual std::vector<Program> ListPrograms(std::string_view text, std::size_t limit) = 0;
 
@@ -165,17 +169,23 @@ class Transaction {
   virtual Status RemoveInstall(Id machine_id, Id program_id) = 0;
   virtual std::vector<Install> InstallsOn(Id machine_id) = 0;
   // Every install on the machine with its program, stats, the user's rating
-  // and whether an icon exists: one query for a whole answer.
+  // and whether an icon exists: one query for a whole answer, the largest
+  // part of the most frequent request.
   virtual std::vector<InstalledProgram> ProgramsOn(Id machine_id, Id user_id) = 0;
   // Whether any machine of the user has the program.
   virtual bool IsInstalledBy(Id user_id, Id program_id) = 0;
   // The programs installed on any of the user's machines.
   virtual std::vector<Id> ProgramsOfUser(Id user_id) = 0;
 
-  // Counted from the tables (what the stats are made from).
-  virtual ProgramCounters Counters(Id program_id) = 0;
-  // The versions of a program installed now, with their user counts.
-  virtual std::vector<VersionSeen> VersionsSeen(Id program_id) = 0;
+  // Counted from the tables (what the stats are made from), for many
+  // programs at once: a report changes hundreds.
+  virtual std::map<Id, ProgramCounters> CountersOf(std::span<const Id> programs) = 0;
+  // The versions of each program installed now, with their user counts.
+  virtual std::map<Id, std::vector<VersionSeen>> VersionsSeenOf(std::span<const Id> programs) = 0;
+  ProgramCounters Counters(Id program_id) { return CountersOf({&program_id, 1})[program_id]; }
+  std::vector<VersionSeen> VersionsSeen(Id program_id) {
+    return VersionsSeenOf({&program_id, 1})[program_id];
+  }
   virtual Status PutProgramStats(Id program_id, const ProgramStats& stats) = 0;
   virtual std::optional<ProgramStats> StatsOf(Id program_id) = 0;
 
