@@ -140,5 +140,15 @@ TEST_F(CatalogueAdminTest, FindByNameMatchesWholeNamesAndNarrowsByPublisher) {
   EXPECT_TRUE(FindByName(*tx_, "Fo", "").empty());
 }
 
+TEST_F(CatalogueAdminTest, AProgramReportedByItsDisplayNameGetsAPageWithoutItsVersion) {
+  auto p = FindOrAddProgram(*tx_, {"", "Foo Editor 2.1 (x64)", "Foo Ltd", "2.1", false}, 100);
+  ASSERT_TRUE(p) << p.status().ToString();
+  EXPECT_EQ(p->short_name, "foo-editor");
+  // The next version finds the same entry.
+  auto next = FindOrAddProgram(*tx_, {"", "Foo Editor 2.2 (x64)", "Foo Ltd", "2.2", false}, 200);
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->id, p->id);
+}
+
 }  // namespace
 }  // namespace kv::server

@@ -20,7 +20,10 @@ Result<Program> FindOrAddProgram(Transaction& tx, const ReportedProgram& reporte
   p.publisher = reported.publisher;
   p.publisher_short = reported.publisher.empty() ? "" : ShortName(reported.publisher);
   p.created_at = now;
-  const std::string base = ShortName(p.name);
+  // A program reported by its display name alone carries its version in
+  // that name; its page is named by the words that stay across versions.
+  const bool versioned_name = reported.name.empty() && !reported.version_text.empty();
+  const std::string base = ShortName(versioned_name ? MatchKey(p.name) : p.name);
   p.short_name = base;
   if (!tx.FindProgramByShortName(base)) {
     auto id = tx.AddProgram(p);
