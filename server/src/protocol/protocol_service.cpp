@@ -393,7 +393,12 @@ void WriteProgram(store::XmlWriter& w, const InstalledProgram& ip, bool send_dis
   const std::string& stable = p.stable_version.empty() ? ip.stats.learned_stable : p.stable_version;
   const std::string& beta = p.beta_version.empty() ? ip.stats.learned_beta : p.beta_version;
   const std::string version = ip.install.version.empty() ? "unknown" : ip.install.version;
-  std::vector<store::XmlAttribute> a = {{"ID", std::to_string(p.id)}};
+  // Attributes view their values, so the numbers' texts are kept here.
+  const std::string id = std::to_string(p.id), nc = std::to_string(n.comments),
+                    nq = std::to_string(n.questions), nu = std::to_string(n.users),
+                    nr = std::to_string(n.ratings), rs = std::to_string(n.rating_sum),
+                    ur = std::to_string(ip.user_rating);
+  std::vector<store::XmlAttribute> a = {{"ID", id}};
   // A newly reported program is found by the name it was reported under.
   if (send_display_name && !ip.install.display_name.empty()) {
     a.push_back({"DN", ip.install.display_name});
@@ -402,12 +407,12 @@ void WriteProgram(store::XmlWriter& w, const InstalledProgram& ip, bool send_dis
   a.insert(a.end(), {{"V", version},
                      {"SV", stable},
                      {"BV", beta},
-                     {"NC", std::to_string(n.comments)},
-                     {"NQ", std::to_string(n.questions)},
-                     {"NU", std::to_string(n.users)},
-                     {"NR", std::to_string(n.ratings)},
-                     {"RS", std::to_string(n.rating_sum)},
-                     {"UR", std::to_string(ip.user_rating)},
+                     {"NC", nc},
+                     {"NQ", nq},
+                     {"NU", nu},
+                     {"NR", nr},
+                     {"RS", rs},
+                     {"UR", ur},
                      {"I", ip.has_icon ? "1" : "0"},
                      {"U", p.short_name}});
   if (!p.publisher_short.empty()) a.push_back({"PU", p.publisher_short});
