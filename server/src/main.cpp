@@ -1,7 +1,7 @@
 // korvan-service: the reference web service of the Korvan client.
 //   serve [--db FILE] [--listen HOST:PORT] [--min-build N] [--update-url URL]
 //         [--installer-params TEXT] [--learn N] [--catalogue FILE.csv | --catalogue ""]
-//         [--guests-per-minute N]
+//         [--new-accounts-per-minute N]
 //   catalogue set NAME [--publisher P] [--stable V] [--beta V] [--home-page URL] [--db FILE]
 //   catalogue import FILE.csv [--db FILE]
 //   catalogue list [TEXT] [--db FILE]
@@ -43,7 +43,7 @@ constexpr char kUsage[] =
     "usage: korvan-service serve [--db FILE] [--listen HOST:PORT] [--min-build N]\n"
     "                            [--update-url URL] [--installer-params TEXT] [--learn N]\n"
     "                            [--catalogue FILE.csv]  (seeds an empty database; \"\" for none)\n"
-    "                            [--guests-per-minute N]  (per address, 60; 0 for no limit)\n"
+    "                            [--new-accounts-per-minute N]  (per address, 60; 0 for no limit)\n"
     "       korvan-service catalogue set NAME [--publisher P] [--stable V] [--beta V]\n"
     "                                         [--home-page URL]\n"
     "       korvan-service catalogue import FILE.csv | list [TEXT]\n"
@@ -60,7 +60,7 @@ int Usage(const std::string& message) {
 const std::set<std::string>& OptionsOf(const Args& a) {
   static const std::set<std::string> serve = {"--db", "--listen", "--min-build", "--update-url",
                                               "--installer-params", "--learn", "--catalogue",
-                                              "--guests-per-minute"};
+                                              "--new-accounts-per-minute"};
   static const std::set<std::string> set = {"--db", "--publisher", "--stable", "--beta",
                                             "--home-page"};
   static const std::set<std::string> db_only = {"--db"};
@@ -129,9 +129,9 @@ int Serve(const Args& a) {
   const auto learn = Number(Option(a, "--learn", "2"), 1, 1 << 30);
   if (!learn) return Usage("--learn wants a number of machines, 1 or more");
   o.service.learn_threshold = *learn;
-  const auto guests = Number(Option(a, "--guests-per-minute", "60"), 0, 1 << 30);
-  if (!guests) return Usage("--guests-per-minute wants a number, 0 for no limit");
-  o.service.guests_per_minute = *guests;
+  const auto guests = Number(Option(a, "--new-accounts-per-minute", "60"), 0, 1 << 30);
+  if (!guests) return Usage("--new-accounts-per-minute wants a number, 0 for no limit");
+  o.service.new_accounts_per_minute = *guests;
   o.database = Database(a);
   o.service.site_origin = "http://" + (o.host == "127.0.0.1" ? std::string("localhost") : o.host) +
                           ":" + std::to_string(o.port);
@@ -222,6 +222,7 @@ int Catalogue(const Args& a) {
       std::cout << p.id << "\t" << p.name << "\t" << p.publisher << "\t" << p.stable_version
                 << "\t" << p.beta_version << "\n";
     }
+    if (Status s = tx->status(); !s) return Fail(s.ToString());
     return 0;
   }
   return Usage("catalogue wants set NAME, import FILE.csv or list [TEXT]");

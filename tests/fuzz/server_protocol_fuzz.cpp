@@ -107,7 +107,7 @@ World& TheWorld() {
     options.learn_threshold = 1;
     // The clock stands still: limits per minute would end the run's reach.
     options.failed_sign_ins_per_minute = 0;
-    options.guests_per_minute = 0;
+    options.new_accounts_per_minute = 0;
     w->service = std::make_unique<ProtocolService>(*w->storage, *w->credentials, options,
                                                    [] { return std::int64_t(1700000000); });
     Fields guest;

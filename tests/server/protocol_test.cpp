@@ -53,12 +53,30 @@ std::string Report(const std::vector<Prog>& programs, const std::string& removed
   return w.Take();
 }
 
-// An icon file with one image of `payload` bytes.
-std::string Icon(std::size_t payload = 40) {
+// An icon file with one bitmap image of `payload` bytes (40 or more).
+std::string Icon(std::size_t payload = 40, char fill = 'p') {
   std::string ico = {0, 0, 1, 0, 1, 0};
   const std::string entry = {16, 16, 0, 0, 1, 0, 32, 0,
                              static_cast<char>(payload), 0, 0, 0, 22, 0, 0, 0};
-  return ico + entry + std::string(payload, 'p');
+  const std::string header = {40, 0, 0, 0};
+  return ico + entry + header + std::string(payload - 4, fill);
+}
+
+// One value of the service's database, read behind its back.
+std::string Stored(const std::string& db_path, const char* sql) {
+  sqlite3* db = nullptr;
+  std::string out;
+  if (sqlite3_open(db_path.c_str(), &db) == SQLITE_OK) {
+    sqlite3_stmt* q = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &q, nullptr);
+    if (q && sqlite3_step(q) == SQLITE_ROW) {
+      const auto* bytes = static_cast<const char*>(sqlite3_column_blob(q, 0));
+      out.assign(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(q, 0)));
+    }
+    sqlite3_finalize(q);
+  }
+  sqlite3_close(db);
+  return out;
 }
 
 // A machine identifier as the client makes it.
@@ -382,14 +400,15 @@ TEST_F(ProtocolTest, IconsComeOnceAndOnlyFromUsersOfTheProgram) {
   truncated.pop_back();
   upload(me, truncated);
   upload(me, "GIF89a");
+  upload(me, Icon(40).replace(22, 4, "GIF8"));  // a sound directory around something else
   EXPECT_FALSE(stored());
   upload(me, Icon(40));
   EXPECT_TRUE(stored());
   EXPECT_EQ(Check(me).at(0)["I"], "1");
   // The icon everyone sees is not replaced by a later upload.
   ASSERT_TRUE(SendReport(other, Report({{"Seven", "7-Zip 23.01 (x64)", "23.1", "Igor Pavlov"}}), o));
-  upload(other, Icon(60));
-  EXPECT_EQ(Check(other).at(0)["I"], "1");
+  upload(other, Icon(60, 'x'));
+  EXPECT_EQ(Stored(dir_ + "/korvan.db", "SELECT data FROM icons"), Icon(40));
 }
 
 TEST_F(ProtocolTest, TwoEntriesOfOneProgramAndReportsThatDoNotSayTheKind) {
@@ -406,7 +425,11 @@ TEST_F(ProtocolTest, TwoEntriesOfOneProgramAndReportsThatDoNotSayTheKind) {
   ASSERT_EQ(answered.size(), 2u);
   EXPECT_EQ(answered[0]["DN"], x64.display_name);
   EXPECT_EQ(answered[1]["DN"], x86.display_name);
-  EXPECT_EQ(Check(me).size(), 2u);
+  // Checks name both (the client finds a program by ID alone otherwise).
+  auto checked = Check(me);
+  ASSERT_EQ(checked.size(), 2u);
+  EXPECT_EQ(checked[0]["DN"], x64.display_name);
+  EXPECT_EQ(checked[1]["DN"], x86.display_name);
 
   // A beta, then the same version reported without saying its kind: still
   // a beta (a second user makes it count as released).
@@ -416,11 +439,14 @@ TEST_F(ProtocolTest, TwoEntriesOfOneProgramAndReportsThatDoNotSayTheKind) {
   ASSERT_TRUE(SendReport(two, Report({beta}), o));
   beta.beta = false;  // no BetaRelease element
   ASSERT_TRUE(SendReport(two, Report({beta}), o));
+  bool found = false;
   for (const Attributes& a : Check(two)) {
     if (a.at("N") != "Tool") continue;
+    found = true;
     EXPECT_EQ(a.at("BV"), "2.0");
     EXPECT_EQ(a.at("SV"), "");
   }
+  EXPECT_TRUE(found);
 }
 
 TEST_F(ProtocolTest, MachinesBelongToTheirAccountsAndOneUserReleasesNothing) {
@@ -456,7 +482,7 @@ TEST_F(ProtocolTest, MachinesBelongToTheirAccountsAndOneUserReleasesNothing) {
 TEST_F(ProtocolTest, AnAddressGetsFewFailedSignInsAndNewGuests) {
   ServiceOptions options;
   options.failed_sign_ins_per_minute = 3;
-  options.guests_per_minute = 2;
+  options.new_accounts_per_minute = 2;
   Restart(options);
   ClientIdentity me = Guest(Guid('1'));
   Guest(Guid('2'));
@@ -465,14 +491,23 @@ TEST_F(ProtocolTest, AnAddressGetsFewFailedSignInsAndNewGuests) {
   EXPECT_EQ(o.ResultCode(), AnswerCode::ExtendedError);
   EXPECT_NE(o.Text().find("Too many new accounts"), std::string::npos) << o.Text();
 
+  ClientIdentity ann{"", Guid('4'), "ann@example.com", "5f4dcc3b5aa765d61d8327deb882cf99"};
+  EXPECT_FALSE(Send(RequestMode::AddUser, &ann, {{"name", "Ann"}}, o));  // registrations count too
+  EXPECT_NE(o.Text().find("Too many new accounts"), std::string::npos) << o.Text();
+
+  EXPECT_TRUE(Send(RequestMode::CheckUpdates, &me, {}, o)) << o.Text();
   ClientIdentity wrong = me;
   wrong.password = "00000000000000000000000000000000";
   for (int i = 0; i < 3; ++i) {
     Send(RequestMode::CheckUpdates, &wrong, {}, o);
     EXPECT_EQ(o.ResultCode(), AnswerCode::LoginFailure);
   }
-  // Now even the right credential waits: guessing costs a minute per try.
-  Send(RequestMode::CheckUpdates, &me, {}, o);
+  // Now a credential that needs the slow check waits: guessing costs a
+  // minute per try. One verified lately goes on.
+  EXPECT_TRUE(Send(RequestMode::CheckUpdates, &me, {}, o)) << o.Text();
+  ClientIdentity unverified = me;
+  unverified.id = "999";
+  Send(RequestMode::CheckUpdates, &unverified, {}, o);
   EXPECT_EQ(o.ResultCode(), AnswerCode::LoginFailure);
   EXPECT_NE(o.Text().find("Too many failed sign-ins"), std::string::npos) << o.Text();
 }
@@ -488,16 +523,11 @@ TEST_F(ProtocolTest, ALongUsageLogIsTakenWithItsNewestLines) {
   o.Begin();
   // Over the size of other archive entries, and over the cap.
   ASSERT_TRUE(connection_->SendDocument(RequestMode::AddUsageLog, me, "17", log, o)) << o.Text();
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((dir_ + "/korvan.db").c_str(), &db), SQLITE_OK);
-  sqlite3_stmt* q = nullptr;
-  sqlite3_prepare_v2(db, "SELECT SUM(length(data)) FROM usage_logs", -1, &q, nullptr);
-  ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
-  const std::int64_t kept = sqlite3_column_int64(q, 0);
-  sqlite3_finalize(q);
-  sqlite3_close(db);
-  EXPECT_GT(kept, 950);
-  EXPECT_LE(kept, 1000);
+  const std::string kept = Stored(dir_ + "/korvan.db", "SELECT data FROM usage_logs");
+  EXPECT_GT(kept.size(), 950u);
+  EXPECT_LE(kept.size(), 1000u);
+  EXPECT_EQ(kept.substr(0, 13), "(08.12.2026) ");  // whole lines
+  EXPECT_EQ(kept, log.substr(log.size() - kept.size()));  // the newest
 }
 
 }  // namespace

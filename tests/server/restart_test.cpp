@@ -34,7 +34,7 @@ class ServiceProcess {
       dup2(out[1], 1);
       close(out[0]);
       execl(KV_SERVICE_BINARY, KV_SERVICE_BINARY, "serve", "--db", db.c_str(), "--listen",
-            "127.0.0.1:0", "--catalogue", "", "--guests-per-minute", "0", static_cast<char*>(nullptr));
+            "127.0.0.1:0", "--catalogue", "", "--new-accounts-per-minute", "0", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(out[1]);

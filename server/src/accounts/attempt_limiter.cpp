@@ -17,8 +17,10 @@ bool AttemptLimiter::Allows(std::string_view key, std::int64_t now) {
   return found->second.events < limit_;
 }
 
-void AttemptLimiter::Count(std::string_view key, std::int64_t now) {
-  if (limit_ <= 0) return;
+void AttemptLimiter::Count(std::string_view key, std::int64_t now) { Take(key, now); }
+
+bool AttemptLimiter::Take(std::string_view key, std::int64_t now) {
+  if (limit_ <= 0) return true;
   std::lock_guard lock(mutex_);
   auto found = windows_.find(std::string(key));
   if (found == windows_.end()) {
@@ -27,7 +29,9 @@ void AttemptLimiter::Count(std::string_view key, std::int64_t now) {
   }
   Window& w = found->second;
   if (now - w.start >= window_) w = {now, 0};
+  if (w.events >= limit_) return false;
   ++w.events;
+  return true;
 }
 
 void AttemptLimiter::ForgetOld(std::int64_t now) {

@@ -21,6 +21,9 @@ class AttemptLimiter {
   bool Allows(std::string_view key, std::int64_t now);
   // Counts one event of `key` at `now`.
   void Count(std::string_view key, std::int64_t now);
+  // Allows and counts in one step, so that concurrent requests cannot all
+  // pass on the last free place.
+  bool Take(std::string_view key, std::int64_t now);
 
  private:
   struct Window {

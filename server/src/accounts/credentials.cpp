@@ -38,6 +38,13 @@ std::string Credentials::CacheKey(std::string_view stored, std::string_view secr
   return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
 }
 
+bool Credentials::IsRemembered(std::string_view stored, std::string_view secret) {
+  if (stored.empty()) return false;
+  const std::string key = CacheKey(stored, secret);
+  std::lock_guard lock(mutex_);
+  return verified_.count(key) != 0;
+}
+
 bool Credentials::Verify(std::string_view stored, std::string_view secret) {
   if (stored.empty()) return false;
   const std::string key = CacheKey(stored, secret);

@@ -30,6 +30,8 @@ class Credentials {
   platform::Result<std::string> Hash(std::string_view secret) const;
   // Whether `secret` matches the stored form.
   bool Verify(std::string_view stored, std::string_view secret);
+  // Whether this pair was verified lately: Verify would answer at once.
+  bool IsRemembered(std::string_view stored, std::string_view secret);
 
   // A fresh secret for a guest: 32 lower-case hexadecimal digits.
   static std::string NewGuestSecret();

@@ -23,7 +23,11 @@ bool IsIcoFile(std::string_view bytes) {
     const std::size_t entry = kHeader + i * kEntry;
     const std::uint64_t size = Little(bytes, entry + 8, 4);
     const std::uint64_t offset = Little(bytes, entry + 12, 4);
-    if (size == 0 || offset < kHeader + count * kEntry || offset + size > bytes.size()) return false;
+    if (size < 40 || offset < kHeader + count * kEntry || offset + size > bytes.size()) return false;
+    const std::string_view image = bytes.substr(offset, size);
+    const bool png = image.substr(0, 8) == std::string_view("\x89PNG\r\n\x1a\n", 8);
+    const bool bitmap = Little(image, 0, 4) == 40;
+    if (!png && !bitmap) return false;
   }
   return true;
 }

@@ -90,7 +90,7 @@ ProtocolService::ProtocolService(Storage& storage, Credentials& credentials,
       options_(std::move(options)),
       clock_(clock ? std::move(clock) : Clock([] { return std::int64_t(std::time(nullptr)); })),
       failed_sign_ins_(options_.failed_sign_ins_per_minute, 60),
-      new_guests_(options_.guests_per_minute, 60) {}
+      new_accounts_(options_.new_accounts_per_minute, 60) {}
 
 std::string ProtocolService::Malformed(std::string_view why) {
   return ResultAnswer("ExtendedError", "The request could not be read: " + std::string(why));
@@ -184,20 +184,38 @@ User StillTheSame(Transaction& tx, const User& checked) {
 
 }  // namespace
 
-void ProtocolService::Authenticate(Context& c, Transaction* read) {
-  if (!failed_sign_ins_.Allows(c.peer, c.now)) {
-    Refuse("LoginFailure", "Too many failed sign-ins from your address. Please wait a minute.");
+namespace {
+
+std::optional<User> NamedUser(Transaction& tx, const RequestFields& f) {
+  std::optional<User> user;
+  if (const auto id = ParseId(f.Value("id"))) user = tx.FindUser(*id);
+  else if (!f.Value("email").empty()) user = tx.FindUserByEmail(text::ToLower(f.Value("email")));
+  Check(tx.status());
+  return user;
+}
+
+}  // namespace
+
+bool ProtocolService::AuthenticateQuickly(Context& c, Transaction& read) {
+  const auto user = NamedUser(read, c.fields);
+  if (!user || !credentials_.IsRemembered(user->credential, c.fields.Value("password"))) {
+    return false;
   }
+  c.user = *user;
+  return true;
+}
+
+void ProtocolService::Authenticate(Context& c) {
   std::optional<User> user;
   {
-    std::unique_ptr<Transaction> own;
-    if (!read) {
-      own = Check(storage_.Begin(false));
-      read = own.get();
-    }
-    if (const auto id = ParseId(c.fields.Value("id"))) user = read->FindUser(*id);
-    else if (!c.fields.Value("email").empty()) user = read->FindUserByEmail(text::ToLower(c.fields.Value("email")));
-    Check(read->status());
+    auto tx = Check(storage_.Begin(false));
+    if (AuthenticateQuickly(c, *tx)) return;
+    user = NamedUser(*tx, c.fields);
+  }
+  // Only the slow check is limited: a client whose credential was verified
+  // lately is never turned away because others at its address failed.
+  if (!failed_sign_ins_.Allows(c.peer, c.now)) {
+    Refuse("LoginFailure", "Too many failed sign-ins from your address. Please wait a minute.");
   }
   if (!user || !credentials_.Verify(user->credential, c.fields.Value("password"))) {
     failed_sign_ins_.Count(c.peer, c.now);
@@ -232,10 +250,9 @@ std::string ProtocolService::AddGuest(Context& c) {
   if (!MachineGuid(c.fields.Value("GUID"))) {
     Refuse("ExtendedError", "The machine identifier is missing or not valid.");
   }
-  if (!new_guests_.Allows(c.peer, c.now)) {
+  if (!new_accounts_.Take(c.peer, c.now)) {
     Refuse("ExtendedError", "Too many new accounts from your address. Please try again later.");
   }
-  new_guests_.Count(c.peer, c.now);
   const std::string secret = Credentials::NewGuestSecret();
   User guest;
   guest.is_guest = true;
@@ -290,6 +307,9 @@ std::string ProtocolService::AddUser(Context& c) {
   }
   // A guest that registers brings its machines, programs and ratings along,
   // when it proves it is that guest.
+  if (!new_accounts_.Take(c.peer, c.now)) {
+    Refuse("ExtendedError", "Too many new accounts from your address. Please try again later.");
+  }
   const bool carry_over = guest && guest->is_guest &&
                           credentials_.Verify(guest->credential, c.fields.Value("guest_password"));
   User user;
@@ -336,7 +356,7 @@ std::string ReadUploadedEntry(const RequestFields& fields, std::string_view fiel
 }
 
 std::vector<Reported> ReadReport(const RequestFields& fields, const RequestLimits& limits,
-                                 std::vector<Id>& removed) {
+                                 std::set<Id>& removed) {
   const std::string text =
       ReadUploadedEntry(fields, "zipfile", "report.xml", limits.max_entry_size, limits, "report");
   // Clients never declare a document type; one that does is not a report
@@ -378,7 +398,12 @@ std::vector<Reported> ReadReport(const RequestFields& fields, const RequestLimit
       std::string_view item(ids.data() + start, end - start);
       while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
       while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
-      if (const auto id = ParseId(item)) removed.push_back(*id);
+      if (const auto id = ParseId(item)) {
+        removed.insert(*id);
+        if (removed.size() > limits.max_programs) {
+          Refuse("ExtendedError", "The report lists too many removed programs.");
+        }
+      }
       start = end + 1;
     }
   }
@@ -444,7 +469,7 @@ void ProtocolService::RefreshStats(Transaction& tx, std::span<const Id> programs
 
 std::string ProtocolService::AddPrograms(Context& c) {
   Authenticate(c);
-  std::vector<Id> removed;
+  std::set<Id> removed;
   const std::vector<Reported> reported = ReadReport(c.fields, options_.limits, removed);
   std::vector<std::string> keys;  // the name analysis is done before the write lock
   keys.reserve(reported.size());
@@ -462,7 +487,8 @@ std::string ProtocolService::AddPrograms(Context& c) {
   // (its old identity) and as reported.
   for (Id id : removed) {
     const auto at = before.lower_bound({id, ""});
-    if (at != before.end() && at->first.first == id) changed.insert(id);
+    if (at == before.end() || at->first.first != id) continue;  // not on this machine
+    changed.insert(id);
     Check(c.tx->RemoveInstall(c.machine, id));
   }
   std::vector<InstallKey> order;
@@ -532,11 +558,16 @@ SiteCounts ProtocolService::CachedCounts(Transaction& tx, std::int64_t now) {
 // runs beside others instead of queueing for the write lock.
 std::string ProtocolService::CheckUpdates(Context& c) {
   constexpr std::int64_t kLastSeenResolution = 600;  // seconds
+  const auto guid = MachineGuid(c.fields.Value("GUID"));
+  if (!guid) Refuse("ExtendedError", "The machine identifier is missing or not valid.");
   {
     auto tx = Check(storage_.Begin(false));
-    Authenticate(c, tx.get());
-    const auto guid = MachineGuid(c.fields.Value("GUID"));
-    if (!guid) Refuse("ExtendedError", "The machine identifier is missing or not valid.");
+    // The slow check, when it is needed, runs with no transaction open.
+    if (!AuthenticateQuickly(c, *tx)) {
+      tx.reset();
+      Authenticate(c);
+      tx = Check(storage_.Begin(false));
+    }
     const auto machine = tx->FindMachine(c.user.id, *guid);
     if (machine && machine->client_build == c.fields.Value("client_build") &&
         c.now >= machine->last_seen && c.now - machine->last_seen < kLastSeenResolution &&
@@ -579,8 +610,15 @@ AnswerDocument ProtocolService::CheckUpdatesAnswer(Context& c, Transaction& tx) 
   w.Close(" ", "LatestNews");
 
   w.Open(" ", "Programs");
-  for (const InstalledProgram& ip : tx.ProgramsOn(c.machine, c.user.id)) {
-    WriteProgram(w, ip, false);
+  const std::vector<InstalledProgram> programs = tx.ProgramsOn(c.machine, c.user.id);
+  for (std::size_t i = 0; i < programs.size(); ++i) {
+    // The client finds a program by its ID alone unless DN is sent, so two
+    // entries of one program (listed next to each other) are told apart by
+    // their display names.
+    const Id id = programs[i].program.id;
+    const bool shared = (i > 0 && programs[i - 1].program.id == id) ||
+                        (i + 1 < programs.size() && programs[i + 1].program.id == id);
+    WriteProgram(w, programs[i], shared);
   }
   w.Close(" ", "Programs");
   Check(tx.status());
@@ -677,8 +715,10 @@ std::string ProtocolService::AddUsageLog(Context& c) {
   Authenticate(c);
   // A client keeps its log until an upload succeeds, so a long one is taken
   // (its newest part kept) rather than refused again at every check.
+  RequestLimits one_entry = options_.limits;
+  one_entry.max_archive_entries = 4;  // each may be inflated up to the large bound
   const std::string log = ReadUploadedEntry(c.fields, "zipfile", "log.xml", kMaxUsageLog,
-                                            options_.limits, "log");
+                                            one_entry, "log");
   BeginWrite(c);
   TouchMachine(c);
   Check(c.tx->AddUsageLog(c.machine, NewestLines(log, options_.usage_log_cap), c.now,

@@ -28,9 +28,10 @@ struct ServiceOptions {
   // The site's origin for users' page addresses ("http://localhost:8080").
   std::string site_origin = "http://localhost:8080";
   std::size_t usage_log_cap = 1u << 20;  // bytes kept per machine
-  // Per address and minute: failed credential checks, new guest accounts.
+  // Per address and minute (0: no limit): failed credential checks, new
+  // accounts (guests and registrations); each costs a slow hash.
   int failed_sign_ins_per_minute = 20;
-  int guests_per_minute = 60;
+  int new_accounts_per_minute = 60;
   RequestLimits limits;
 };
 
@@ -56,9 +57,11 @@ class ProtocolService {
  private:
   struct Context;
 
-  // Checks the identity fields, reading the account in `read` or in a read
-  // transaction of its own.
-  void Authenticate(Context& c, Transaction* read = nullptr);
+  // Checks the identity fields (the slow check, limited per address).
+  void Authenticate(Context& c);
+  // The same when the credential was verified lately; false when the slow
+  // check is needed.
+  bool AuthenticateQuickly(Context& c, Transaction& read);
   void BeginWrite(Context& c);
   void TouchMachine(Context& c);
   void RefreshStats(Transaction& tx, std::span<const Id> programs);
@@ -80,7 +83,7 @@ class ProtocolService {
   ServiceOptions options_;
   Clock clock_;
   AttemptLimiter failed_sign_ins_;
-  AttemptLimiter new_guests_;
+  AttemptLimiter new_accounts_;
   // The site's totals change slowly and cost a count of whole tables.
   std::mutex counts_mutex_;
   SiteCounts counts_;

@@ -169,8 +169,8 @@ class Transaction {
   virtual Status RemoveInstall(Id machine_id, Id program_id) = 0;
   virtual std::vector<Install> InstallsOn(Id machine_id) = 0;
   // Every install on the machine with its program, stats, the user's rating
-  // and whether an icon exists: one query for a whole answer, the largest
-  // part of the most frequent request.
+  // and whether an icon exists, by program and display name: one query for
+  // a whole answer, the largest part of the most frequent request.
   virtual std::vector<InstalledProgram> ProgramsOn(Id machine_id, Id user_id) = 0;
   // Whether any machine of the user has the program.
   virtual bool IsInstalledBy(Id user_id, Id program_id) = 0;
