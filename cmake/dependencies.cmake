@@ -51,7 +51,7 @@ else()
   # The HTTP transport's native adapter, and the real server its tests run.
   find_package(CURL REQUIRED)
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
-  find_package(OpenSSL REQUIRED)  # the test server's certificate
+  find_package(OpenSSL REQUIRED)  # MD5 for the identifiers port; the test server's certificate
   # korvan-service
   find_package(SQLite3 REQUIRED)
   pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)

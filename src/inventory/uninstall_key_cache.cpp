@@ -46,7 +46,7 @@ class UninstallKeyScan::Recorder final : public platform::FileSystem,
                                                 public platform::Shell {
  public:
   Recorder(UninstallKeyScan& scan, platform::Machine& real)
-      : scan_(scan), real_(real), machine_{real.registry, *this, *this, real.clock} {}
+      : scan_(scan), real_(real), machine_{real.registry, *this, *this, real.clock, real.ids} {}
 
   platform::Machine& machine() { return machine_; }
   void Begin() {

@@ -3,6 +3,7 @@
 // a Machine& (or the single port it needs) instead of calling the OS.
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/identifiers.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 
@@ -13,6 +14,7 @@ struct Machine {
   FileSystem& files;
   Shell& shell;
   Clock& clock;
+  Identifiers& ids;
 };
 
 // The machine this process runs on: the real Windows adapters on Windows; on

@@ -1,5 +1,8 @@
 #include "platform/fake/fake_machine.h"
 
+#include <cstdio>
+#include <utility>
+
 #include "platform/pe_resources.h"
 
 namespace kv::platform {
@@ -230,6 +233,35 @@ FakeMachine::FakeMachine() {
     files.AddFolder(*shell.GetFolder(f));
   files.AddFolder(files.TempFolder());
   files.AddFile(shell.ExecutablePath(), "MZ");
+}
+
+Result<std::string> FakeIdentifiers::Md5Hex(std::string_view data) {
+  return SystemIdentifiers().Md5Hex(data);
+}
+
+Result<std::string> FakeIdentifiers::NewGuid() {
+  std::lock_guard lock(mutex_);
+  if (fail_) return Status::Error(ErrorKind::Other, "no GUID (as the test asked)");
+  ++made_;
+  if (!next_.empty()) return std::exchange(next_, std::string());
+  char text[39];
+  std::snprintf(text, sizeof text, "{00000000-0000-4000-8000-%012X}", made_);
+  return std::string(text);
+}
+
+void FakeIdentifiers::SetNextGuid(std::string guid) {
+  std::lock_guard lock(mutex_);
+  next_ = std::move(guid);
+}
+
+void FakeIdentifiers::SetGuidFailure(bool fail) {
+  std::lock_guard lock(mutex_);
+  fail_ = fail;
+}
+
+int FakeIdentifiers::guids_made() const {
+  std::lock_guard lock(mutex_);
+  return made_;
 }
 
 }  // namespace kv::platform

@@ -10,6 +10,7 @@
 #include "platform/fake/fake_file_system.h"
 #include "platform/fake/fake_registry.h"
 #include "platform/icon_resources.h"
+#include "platform/identifiers.h"
 #include "platform/machine.h"
 #include "text/compare.h"
 
@@ -98,6 +99,24 @@ class FakeShell final : public Shell {
   std::vector<std::string> search_path_;
 };
 
+// Real digests (tests compare them with known ones), and GUIDs counted up
+// from "{00000000-0000-4000-8000-000000000001}" unless told the next one, so
+// that tests can name them; SetGuidFailure makes NewGuid fail.
+class FakeIdentifiers final : public Identifiers {
+ public:
+  Result<std::string> Md5Hex(std::string_view data) override;
+  Result<std::string> NewGuid() override;
+  void SetNextGuid(std::string guid);
+  void SetGuidFailure(bool fail);
+  int guids_made() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::string next_;
+  bool fail_ = false;
+  int made_ = 0;
+};
+
 class FakeMachine {
  public:
   FakeMachine();
@@ -108,7 +127,8 @@ class FakeMachine {
   FakeRegistry registry{&clock};
   FakeFileSystem files{clock};
   FakeShell shell{files};
-  Machine machine{registry, files, shell, clock};
+  FakeIdentifiers ids;
+  Machine machine{registry, files, shell, clock, ids};
 
   operator Machine&() { return machine; }
 };

@@ -88,7 +88,7 @@ Machine& SystemMachine() {
   static win32::Win32FileSystem files;
   static win32::Win32Shell shell;
   static win32::Win32Clock clock;
-  static Machine machine{registry, files, shell, clock};
+  static Machine machine{registry, files, shell, clock, SystemIdentifiers()};
   return machine;
 }
 
