@@ -244,6 +244,7 @@ Result<std::string> FakeIdentifiers::NewGuid() {
   if (fail_) return Status::Error(ErrorKind::Other, "no GUID (as the test asked)");
   ++made_;
   if (!next_.empty()) return std::exchange(next_, std::string());
+  if (system_) return SystemIdentifiers().NewGuid();
   char text[39];
   std::snprintf(text, sizeof text, "{00000000-0000-4000-8000-%012X}", made_);
   return std::string(text);
@@ -257,6 +258,11 @@ void FakeIdentifiers::SetNextGuid(std::string guid) {
 void FakeIdentifiers::SetGuidFailure(bool fail) {
   std::lock_guard lock(mutex_);
   fail_ = fail;
+}
+
+void FakeIdentifiers::UseSystemGuids(bool use) {
+  std::lock_guard lock(mutex_);
+  system_ = use;
 }
 
 int FakeIdentifiers::guids_made() const {

@@ -101,19 +101,22 @@ class FakeShell final : public Shell {
 
 // Real digests (tests compare them with known ones), and GUIDs counted up
 // from "{00000000-0000-4000-8000-000000000001}" unless told the next one, so
-// that tests can name them; SetGuidFailure makes NewGuid fail.
+// that tests can name them; SetGuidFailure makes NewGuid fail. A replayed
+// machine that talks to a real service (kvdiag) takes the system's GUIDs.
 class FakeIdentifiers final : public Identifiers {
  public:
   Result<std::string> Md5Hex(std::string_view data) override;
   Result<std::string> NewGuid() override;
   void SetNextGuid(std::string guid);
   void SetGuidFailure(bool fail);
+  void UseSystemGuids(bool use);
   int guids_made() const;
 
  private:
   mutable std::mutex mutex_;
   std::string next_;
   bool fail_ = false;
+  bool system_ = false;
   int made_ = 0;
 };
 

@@ -5,7 +5,11 @@ namespace kv::platform {
 // Off Windows the tools see an empty Windows machine; commands that take
 // registry exports or machine descriptions fill in their own.
 Machine& SystemMachine() {
-  static FakeMachine* machine = new FakeMachine();  // lives until exit, never destroyed early
+  static FakeMachine* machine = [] {
+    auto* made = new FakeMachine();  // lives until exit, never destroyed early
+    made->ids.UseSystemGuids(true);
+    return made;
+  }();
   return *machine;
 }
 

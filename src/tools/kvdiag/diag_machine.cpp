@@ -59,7 +59,10 @@ DiagMachine::DiagMachine(Args& args) {
       rest.push_back(args[i]);
       continue;
     }
-    if (!fake_) fake_ = std::make_unique<platform::FakeMachine>();
+    if (!fake_) {
+      fake_ = std::make_unique<platform::FakeMachine>();
+      fake_->ids.UseSystemGuids(true);  // data folders it fills may meet a real service
+    }
     // Every following argument that is not an option is an export file.
     bool any = false;
     while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {

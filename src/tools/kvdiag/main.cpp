@@ -26,6 +26,9 @@ const std::vector<Command>& Commands() {
       {"refresh",
        "refresh [--json] [--floor] [--data DIR] [--reg FILE...] [--machine DESC.json]",
        RunRefresh},
+      {"account",
+       "account [--json] [--data DIR] [--site URL] [guest | login EMAIL | register EMAIL NAME]",
+       RunAccount},
 #ifdef _WIN32
       {"prepare-machine", "prepare-machine DESC.json [--reg FILE...]", RunPrepareMachine},
 #endif
