@@ -7,7 +7,10 @@
 #include "app/shell_actions.h"
 #include "app/startup.h"
 #include "platform/win32/wide.h"
+#include "platform/http_transport.h"
 #include "service/software_list_store.h"
+#include "service/usage_log_upload.h"
+#include "service/user_account.h"
 #include "resource.h"
 #include "ui/dialogs.h"
 #include "ui/own_version.h"
@@ -17,8 +20,16 @@ namespace kv::ui {
 using platform::win32::Widen;
 
 void InstallCrashHandler() {}
-void UploadUsageLog() {}
-std::string CurrentUserId() { return {}; }
+void UploadUsageLog(platform::Machine& machine, const app::ServiceConfig& config,
+                    const std::string& build) {
+  auto http = platform::MakeSystemHttpTransport();
+  service::ServiceConnection connection(*http, config);
+  service::RequestOutcome outcome;
+  service::UsageLogUpload(app::ActivityLog::Instance(), machine.files, connection,
+                          service::UserAccount::Instance().Identity(), build, outcome);
+}
+
+std::string CurrentUserId() { return service::UserAccount::Instance().record().id; }
 
 ClientApp::ClientApp(platform::Machine& machine, std::string tail, std::string full)
     : machine_(machine),
@@ -115,7 +126,7 @@ bool ClientApp::InitInstance() {
 void ClientApp::OpenUninstalledPage() {
   log_.Write(msg::kOpenAfterUninstPage);
   log_.Write(msg::kUninstalled);
-  UploadUsageLog();
+  UploadUsageLog(machine_, config_, build_);
   app::OpenUrl(machine_, app::UninstalledPageUrl(config_, CurrentUserId(), build_));
 }
 

@@ -53,9 +53,11 @@ class ClientApp {
   std::unique_ptr<CMainFrame> frame_;
 };
 
-// Hook points for later issues; each does nothing yet.
-void InstallCrashHandler();   // the process-wide unhandled-exception handler
-void UploadUsageLog();        // the usage-log upload before the uninstalled page
+// Hook points; the crash handler does nothing yet.
+void InstallCrashHandler();  // the process-wide unhandled-exception handler
+// The usage-log upload before the uninstalled page.
+void UploadUsageLog(platform::Machine& machine, const app::ServiceConfig& config,
+                    const std::string& build);
 std::string CurrentUserId();  // the account's user id; empty while there is none
 
 }  // namespace kv::ui
