@@ -33,6 +33,11 @@ std::string MachineIdFromRegistryGuid(const std::string& registry_form) {
 }
 
 void MachineIdentity::Load() {
+  // Known before loading: a file that does not parse is set aside by the
+  // load, and a broken identity is still no reason to make a second one.
+  platform::FileSystem& files = folder_.machine().files;
+  const std::string path = folder_.GetDataFilePath(kFile);
+  const bool had_file = files.Exists(path) || files.Exists(path + ".bak");
   auto doc = store::LoadStore(folder_, kFile);
   if (doc) {
     if (const auto machine = doc->Find("Machine")) {
@@ -42,8 +47,11 @@ void MachineIdentity::Load() {
   }
   // A broken file was set aside and held or unreadable files stay as they
   // are: only a folder that never had an identity gets one.
-  if (!doc.status().Is(platform::ErrorKind::NotFound) || !guid_.empty()) return;
+  if (had_file || !doc.status().Is(platform::ErrorKind::NotFound) || !guid_.empty()) return;
   auto made = folder_.machine().ids.NewGuid();
+  if (made && !platform::IsRegistryGuid(*made)) {
+    made = platform::Status::Error(platform::ErrorKind::Corrupt, "not a GUID: " + *made);
+  }
   if (!made) {
     if (folder_.log()) {
       folder_.log()->Write("Cannot make a machine identifier: %s", made.status().ToString().c_str());
@@ -55,12 +63,16 @@ void MachineIdentity::Load() {
 }
 
 void MachineIdentity::Save() {
-  store::SaveStore(folder_, kFile, [this](store::XmlWriter& w) {
+  const platform::Status saved = store::SaveStore(folder_, kFile, [this](store::XmlWriter& w) {
     w.Open("", "Machine");
     w.Text(" ", "Name", name_);
     w.Text(" ", "GUID", guid_);
     w.Close("", "Machine");
-  }).IgnoreError();
+  });
+  // Used for this run all the same; the next start makes another.
+  if (!saved && folder_.log()) {
+    folder_.log()->Write("Cannot save the machine identifier: %s", saved.ToString().c_str());
+  }
 }
 
 }  // namespace kv::service

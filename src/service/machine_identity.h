@@ -21,7 +21,7 @@ class MachineIdentity {
   // Reads "kvapp.xml" (or its ".bak"). Only when neither exists is a new
   // identifier made and saved at once; a file with an empty `GUID` keeps it
   // empty (the file is the user's to keep). A file that exists but cannot be
-  // read now gets no new identifier either.
+  // read now, or does not parse, gets no new identifier either.
   void Load();
   const std::string& GUID() const { return guid_; }
   const std::string& Name() const { return name_; }

@@ -1,5 +1,7 @@
 #include "service/user_account.h"
 
+#include <utility>
+
 #include "app/activity_log.h"
 #include "service/form_poster.h"
 #include "service/machine_identity.h"
@@ -58,8 +60,12 @@ void UserAccount::Load() {
 
 void UserAccount::ReadUserElement(const store::XmlElement& user) {
   std::lock_guard lock(mutex_);
-  auto state = static_cast<std::int32_t>(r_.state);
-  AccountCounters& n = r_.counters;
+  ReadUserInto(user, r_);
+}
+
+void UserAccount::ReadUserInto(const store::XmlElement& user, AccountRecord& r) {
+  auto state = static_cast<std::int32_t>(r.state);
+  AccountCounters& n = r.counters;
   const auto stats = [&](const store::XmlElement& e) {
     store::ReadFields(e, {{"NumberOfQuestions", &n.questions},
                           {"NumberOfAnswers", &n.answers},
@@ -69,27 +75,27 @@ void UserAccount::ReadUserElement(const store::XmlElement& user) {
                           {"NumberOfNewUnreadReplies", &n.new_unread_replies},
                           {"NumberOfUnreadAnswers", &n.unread_answers},
                           {"NumberOfUnreadReplies", &n.unread_replies},
-                          {"LastCheckUpdatesTime", &r_.last_check_time},
-                          {"LastSuccCheckUpdatesTime", &r_.last_good_check_time}});
+                          {"LastCheckUpdatesTime", &r.last_check_time},
+                          {"LastSuccCheckUpdatesTime", &r.last_good_check_time}});
   };
   const auto settings = [&](const store::XmlElement& e) {
-    store::ReadFields(e, {{"Notifications", &r_.notifications}});
+    store::ReadFields(e, {{"Notifications", &r.notifications}});
   };
   store::ReadFields(user, {{"State", &state},
-                           {"Id", &r_.id},
-                           {"Login", &r_.login},
-                           {"Password", &r_.password_digest},
-                           {"Name", &r_.name},
-                           {"Email", &r_.email},
-                           {"UserPageURL", &r_.page_url},
-                           {"UserPictureURL", &r_.picture_url},
-                           {"IsGuest", &r_.is_guest},
-                           {"OldGuestId", &r_.old_guest_id},
-                           {"OldGuestPwd", &r_.old_guest_password},
+                           {"Id", &r.id},
+                           {"Login", &r.login},
+                           {"Password", &r.password_digest},
+                           {"Name", &r.name},
+                           {"Email", &r.email},
+                           {"UserPageURL", &r.page_url},
+                           {"UserPictureURL", &r.picture_url},
+                           {"IsGuest", &r.is_guest},
+                           {"OldGuestId", &r.old_guest_id},
+                           {"OldGuestPwd", &r.old_guest_password},
                            {"Stats", stats},
                            {"Settings", settings}});
   // A state no client writes is no account: the user is asked again.
-  r_.state = state >= 0 && state <= 6 ? static_cast<AccountState>(state) : AccountState::NoAccount;
+  r.state = state >= 0 && state <= 6 ? static_cast<AccountState>(state) : AccountState::NoAccount;
 }
 
 void UserAccount::Save() {
@@ -138,15 +144,36 @@ platform::Result<std::string> UserAccount::Digest(std::string_view password) {
   return folder_.machine().ids.Md5Hex(password);
 }
 
+void UserAccount::ForgetProfileLocked() {
+  r_.page_url.clear();
+  r_.picture_url.clear();
+  r_.counters = {};
+}
+
+void UserAccount::KeepGuestLocked() {
+  if (r_.state == AccountState::Ready && r_.is_guest) {
+    r_.old_guest_id = r_.id;
+    r_.old_guest_password = r_.password_digest;
+  }
+}
+
 void UserAccount::ChooseGuest() {
   std::lock_guard lock(mutex_);
-  r_.page_url.clear();
+  ++changes_;
+  ForgetProfileLocked();
   r_.name.clear();
   r_.email.clear();
-  r_.password_digest.clear();
   r_.login.clear();
-  r_.id.clear();
-  r_.state = AccountState::GuestWanted;
+  if (r_.is_guest && !r_.old_guest_id.empty()) {
+    // Back to the guest account it had (and its data on the service).
+    r_.id = std::exchange(r_.old_guest_id, std::string());
+    r_.password_digest = std::exchange(r_.old_guest_password, std::string());
+    r_.state = AccountState::Ready;
+  } else {
+    r_.password_digest.clear();
+    r_.id.clear();
+    r_.state = AccountState::GuestWanted;
+  }
   SaveLocked();
 }
 
@@ -155,10 +182,9 @@ platform::Status UserAccount::Register(std::string_view email, std::string_view 
   auto digest = Digest(password);
   if (!digest) return digest.status();
   std::lock_guard lock(mutex_);
-  if (r_.state == AccountState::Ready && r_.is_guest) {
-    r_.old_guest_id = r_.id;
-    r_.old_guest_password = r_.password_digest;
-  }
+  ++changes_;
+  KeepGuestLocked();
+  ForgetProfileLocked();
   r_.state = AccountState::Registering;
   r_.id.clear();
   r_.login = std::string(email);
@@ -173,8 +199,12 @@ platform::Status UserAccount::LogIn(std::string_view email, std::string_view pas
   auto digest = Digest(password);
   if (!digest) return digest.status();
   std::lock_guard lock(mutex_);
+  ++changes_;
+  KeepGuestLocked();
+  ForgetProfileLocked();
   r_.state = AccountState::LoggingIn;
   r_.id.clear();
+  r_.name.clear();
   r_.email = std::string(email);
   r_.login = std::string(email);
   r_.password_digest = std::move(digest).value();
@@ -191,73 +221,81 @@ void UserAccount::ClearCheckTimes(bool save) {
 
 bool UserAccount::SendAccountRequest(ServiceConnection& connection, std::string_view client_build,
                                      std::string_view bundled_with, SoftwareListStore* list) {
-  outcome_.SetNetworkFailure();
-  ClearCheckTimes(true);
-  const AccountRecord r = record();
+  AccountRecord r;
+  std::uint64_t changes = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (r_.state != AccountState::GuestWanted && r_.state != AccountState::Registering &&
+        r_.state != AccountState::LoggingIn) {
+      return false;  // none due: nothing changes
+    }
+    r_.last_check_time = 0;
+    r_.last_good_check_time = 0;
+    SaveLocked();
+    r = r_;
+    changes = changes_;
+  }
   FormPoster form(connection.transport());
   RequestMode mode;
-  switch (r.state) {
-    case AccountState::GuestWanted:
-      form.AddField("client_build", client_build);
-      form.AddField("GUID", machine_guid_);
-      form.AddField("bundled_with", bundled_with);
-      mode = RequestMode::AddGuest;
-      break;
-    case AccountState::Registering:
-      AddIdentityFields(form, Identity(), client_build);
-      form.AddField("bundled_with", bundled_with);
-      if (r.is_guest && !r.old_guest_id.empty()) {
-        form.AddField("id", r.old_guest_id);
-        form.AddField("guest_password", r.old_guest_password);
-      }
-      form.AddField("name", r.name);
-      mode = RequestMode::AddUser;
-      break;
-    case AccountState::LoggingIn:
-      form.AddField("client_build", client_build);
-      form.AddField("GUID", machine_guid_);
-      form.AddField("email", r.email);
-      form.AddField("password", r.password_digest);
-      form.AddField("bundled_with", bundled_with);
-      mode = RequestMode::GetId;
-      break;
-    default:
-      return false;
+  if (r.state == AccountState::GuestWanted) {
+    form.AddField("client_build", client_build);
+    form.AddField("GUID", machine_guid_);
+    form.AddField("bundled_with", bundled_with);
+    mode = RequestMode::AddGuest;
+  } else if (r.state == AccountState::Registering) {
+    AddIdentityFields(form, {r.id, machine_guid_, r.email, r.password_digest}, client_build);
+    form.AddField("bundled_with", bundled_with);
+    if (r.is_guest && !r.old_guest_id.empty()) {
+      form.AddField("id", r.old_guest_id);
+      form.AddField("guest_password", r.old_guest_password);
+    }
+    form.AddField("name", r.name);
+    mode = RequestMode::AddUser;
+  } else {
+    form.AddField("client_build", client_build);
+    form.AddField("GUID", machine_guid_);
+    form.AddField("email", r.email);
+    form.AddField("password", r.password_digest);
+    form.AddField("bundled_with", bundled_with);
+    mode = RequestMode::GetId;
   }
 
-  const auto fail = [this, state = r.state] {
-    std::lock_guard lock(mutex_);
-    if (state == AccountState::Registering) r_.state = AccountState::RegistrationFailed;
-    if (state == AccountState::LoggingIn) r_.state = AccountState::LoginFailed;
-    SaveLocked();
-    return false;
-  };
-  const auto answer = connection.Exchange(mode, form, outcome_);
-  if (!answer) return fail();
-  const auto user = answer->Find("KV/User");
-  if (!user) {
-    outcome_.SetInvalidAnswer();
-    return fail();
+  RequestOutcome outcome;
+  outcome.Begin();
+  outcome.SetNetworkFailure();
+  AccountRecord answered = r;
+  bool ok = false;
+  if (const auto answer = connection.Exchange(mode, form, outcome)) {
+    outcome.SetInvalidAnswer();
+    if (const auto user = answer->Find("KV/User")) {
+      ReadUserInto(*user, answered);
+      ok = !answered.id.empty() && !answered.password_digest.empty();
+    }
+    if (ok) outcome.SetSucceeded();
   }
-  ReadUserElement(*user);
   bool changed_account = false;
   {
     std::lock_guard lock(mutex_);
-    if (r_.id.empty() || r_.password_digest.empty()) {
-      outcome_.SetInvalidAnswer();
-    } else {
-      changed_account = r_.is_guest && r.state == AccountState::Registering && r_.id != r_.old_guest_id;
-      r_.is_guest = r.state == AccountState::GuestWanted;
-      r_.old_guest_id.clear();
-      r_.old_guest_password.clear();
-      r_.state = AccountState::Ready;
-      outcome_.SetSucceeded();
-      SaveLocked();
+    outcome_ = outcome;
+    // The user chose again meanwhile: that choice stands.
+    if (changes != changes_) return false;
+    if (ok) {
+      changed_account = answered.is_guest && r.state == AccountState::Registering &&
+                        answered.id != answered.old_guest_id;
+      answered.is_guest = r.state == AccountState::GuestWanted;
+      answered.old_guest_id.clear();
+      answered.old_guest_password.clear();
+      answered.state = AccountState::Ready;
+      r_ = answered;
+    } else if (r.state == AccountState::Registering) {
+      r_.state = AccountState::RegistrationFailed;
+    } else if (r.state == AccountState::LoggingIn) {
+      r_.state = AccountState::LoginFailed;
     }
+    SaveLocked();
   }
-  if (!outcome_.succeeded()) return fail();
   if (changed_account && list) list->ClearServerVersions();
-  return true;
+  return ok;
 }
 
 std::string UserAccount::LoggedInUrl(std::string_view url) const {
@@ -278,7 +316,12 @@ std::string UserAccount::LoggedInUrl(std::string_view url) const {
 
 ClientIdentity UserAccount::Identity() const {
   const AccountRecord r = record();
-  return {r.id, machine_guid_, r.login, r.password_digest};
+  return {r.id, machine_guid_, r.email, r.password_digest};
+}
+
+RequestOutcome UserAccount::outcome() const {
+  std::lock_guard lock(mutex_);
+  return outcome_;
 }
 
 AccountRecord UserAccount::record() const {

@@ -62,20 +62,24 @@ class UserAccount {
   // value; `Stats` and `Settings` are read the same way.
   void ReadUserElement(const store::XmlElement& user);
 
-  // The first-run choice: a guest account is wanted. Saves.
+  // The first-run choice: a guest account is wanted; a guest that tried to
+  // register or sign in and failed gets its own account back. Saves.
   void ChooseGuest();
-  // A personal account to register: a guest that had its account ready keeps
-  // its credentials to hand its data over. Saves.
+  // A personal account to register. A guest that had its account ready keeps
+  // its credentials, to hand its data over (and to go back to). Saves.
   platform::Status Register(std::string_view email, std::string_view password,
                             std::string_view name);
-  // An existing account to sign in to. Saves.
+  // An existing account to sign in to (a ready guest's credentials kept as
+  // for Register). Saves.
   platform::Status LogIn(std::string_view email, std::string_view password);
   void ClearCheckTimes(bool save);
 
   // The request the state calls for ("add_guest", "add_user", "get_id");
-  // false when none is due or it failed (outcome() says why). A failed
-  // registration or sign-in moves to its failed state; a failed guest
-  // request stays wanted and the next check asks again. `list`, when given,
+  // false when none is due (nothing changes) or it failed (outcome() says
+  // why). A failed registration or sign-in moves to its failed state; a
+  // failed guest request stays wanted and the next check asks again. When
+  // the user changed the account while the request ran, its answer is
+  // dropped and the new choice stands. `list`, when given,
   // forgets the service's versions when the account changed, so that the next
   // report sends every program to the new account.
   bool SendAccountRequest(ServiceConnection& connection, std::string_view client_build,
@@ -89,16 +93,22 @@ class UserAccount {
   ClientIdentity Identity() const;
   AccountRecord record() const;
   AccountState state() const;
-  const RequestOutcome& outcome() const { return outcome_; }
+  RequestOutcome outcome() const;
 
  private:
   void SaveLocked();
+  static void ReadUserInto(const store::XmlElement& user, AccountRecord& r);
+  // Forgets what the service said about the previous account.
+  void ForgetProfileLocked();
+  // Keeps a ready guest's credentials while another account is tried.
+  void KeepGuestLocked();
   platform::Result<std::string> Digest(std::string_view password);
 
   app::DataFolder& folder_;
   const std::string machine_guid_;
   mutable std::mutex mutex_;
   AccountRecord r_;
+  std::uint64_t changes_ = 0;  // the user's own changes, so a late answer cannot undo one
   RequestOutcome outcome_;
 };
 

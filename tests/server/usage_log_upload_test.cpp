@@ -122,15 +122,32 @@ TEST_F(UsageLogUploadTest, FailuresKeepEveryLine) {
   log_.Write("second\r\n");
   log_.Flush();
 
-  // The next upload sends the ".bak" and leaves the new log for the one after.
+  // The next upload sends the ".bak", then the new log.
   EXPECT_TRUE(Upload(*up_, me_)) << outcome_.Text();
-  EXPECT_NE(Stored().find("first"), std::string::npos);
-  EXPECT_EQ(Stored().find("second"), std::string::npos);
-  EXPECT_NE(File(path_).find("second"), std::string::npos);
-  EXPECT_TRUE(Upload(*up_, me_)) << outcome_.Text();
-  EXPECT_NE(Stored().find("second"), std::string::npos);
+  EXPECT_TRUE(outcome_.succeeded());
+  const std::string stored = Stored();
+  ASSERT_NE(stored.find("first"), std::string::npos);
+  EXPECT_LT(stored.find("first"), stored.find("second"));
   EXPECT_FALSE(m.files.Exists(path_));
   EXPECT_FALSE(m.files.Exists(path_ + ".bak"));
+}
+
+TEST_F(UsageLogUploadTest, ARefusedLogIsSentLaterEvenWithNothingNew) {
+  log_.Write("only line\r\n");
+  service::ClientIdentity wrong = me_;
+  wrong.password = std::string(32, '0');
+  EXPECT_FALSE(Upload(*up_, wrong));
+  EXPECT_FALSE(m.files.Exists(path_));  // nothing new was written
+  EXPECT_TRUE(Upload(*up_, me_)) << outcome_.Text();
+  EXPECT_NE(Stored().find("only line"), std::string::npos);
+  EXPECT_FALSE(m.files.Exists(path_ + ".bak"));
+
+  // A log switched off sends nothing, not even a file left from before.
+  m.files.AddFile(path_, "old lines\r\n");
+  log_.SetDisabled(true);
+  EXPECT_TRUE(Upload(*up_, me_));
+  EXPECT_EQ(File(path_), "old lines\r\n");
+  EXPECT_EQ(Stored().find("old lines"), std::string::npos);
 }
 
 }  // namespace

@@ -62,6 +62,14 @@ TEST_F(IdentityTest, AKeptFileIsReadAsItIsEvenWithAnEmptyIdentifier) {
   EXPECT_EQ(other.ids.guids_made(), 0);
 }
 
+TEST_F(IdentityTest, ABrokenFileIsNoReasonForASecondIdentifier) {
+  m.files.AddFile(Path("kvapp.xml"), "<Machine><GUID>6F9619FF8B86");  // cut off
+  MachineIdentity identity(folder);
+  identity.Load();
+  EXPECT_EQ(identity.GUID(), "");
+  EXPECT_EQ(m.ids.guids_made(), 0);
+}
+
 TEST_F(IdentityTest, NoIdentifierWhenTheSystemCannotMakeOne) {
   m.ids.SetGuidFailure(true);
   MachineIdentity identity(folder);

@@ -106,6 +106,10 @@ int RunAccount(const Args& in) {
       std::fprintf(stderr, "password: ");
       std::getline(std::cin, password);
       if (!password.empty() && password.back() == '\r') password.pop_back();
+      if (password.empty()) {
+        std::fprintf(stderr, "kvdiag: no password on standard input\n");
+        return 2;
+      }
     }
     platform::Status changed;
     if (action == "guest") account.ChooseGuest();
@@ -120,7 +124,9 @@ int RunAccount(const Args& in) {
     const std::string build = service::OwnClientBuild(dm.machine().shell);
     const std::string bundled = app::Settings(dm.machine().registry).BundledWithSN();
     const bool sent = account.SendAccountRequest(connection, build, bundled);
-    std::printf("%s: %s\n", config.site.Origin().c_str(), account.outcome().Text().c_str());
+    // With --json only the record goes to standard output.
+    std::fprintf(json ? stderr : stdout, "%s: %s\n", config.site.Origin().c_str(),
+                 account.outcome().Text().c_str());
     PrintAccount(identity.GUID(), account.record(), json);
     if (!dm.SaveDataFolder()) return 1;
     return sent ? 0 : 1;
