@@ -16,4 +16,16 @@ bool IsRegistryGuid(std::string_view text) {
   return true;
 }
 
+std::string LowerHex(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (const char ch : bytes) {
+    const auto b = static_cast<unsigned char>(ch);
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+  }
+  return out;
+}
+
 }  // namespace kv::platform

@@ -25,4 +25,8 @@ Identifiers& SystemIdentifiers();
 // Whether `text` is a GUID in registry form as NewGuid makes it.
 bool IsRegistryGuid(std::string_view text);
 
+// `bytes` as lower-case hexadecimal digits, two per byte (how digests and
+// secrets are written).
+std::string LowerHex(std::string_view bytes);
+
 }  // namespace kv::platform

@@ -179,35 +179,27 @@ void UserAccount::ChooseGuest() {
 
 platform::Status UserAccount::Register(std::string_view email, std::string_view password,
                                        std::string_view name) {
-  auto digest = Digest(password);
-  if (!digest) return digest.status();
-  std::lock_guard lock(mutex_);
-  ++changes_;
-  KeepGuestLocked();
-  ForgetProfileLocked();
-  r_.state = AccountState::Registering;
-  r_.id.clear();
-  r_.login = std::string(email);
-  r_.password_digest = std::move(digest).value();
-  r_.email = std::string(email);
-  r_.name = std::string(name);
-  SaveLocked();
-  return platform::Status::Ok();
+  return StartPersonal(AccountState::Registering, email, password, name);
 }
 
 platform::Status UserAccount::LogIn(std::string_view email, std::string_view password) {
+  return StartPersonal(AccountState::LoggingIn, email, password, {});
+}
+
+platform::Status UserAccount::StartPersonal(AccountState state, std::string_view email,
+                                            std::string_view password, std::string_view name) {
   auto digest = Digest(password);
   if (!digest) return digest.status();
   std::lock_guard lock(mutex_);
   ++changes_;
   KeepGuestLocked();
   ForgetProfileLocked();
-  r_.state = AccountState::LoggingIn;
+  r_.state = state;
   r_.id.clear();
-  r_.name.clear();
-  r_.email = std::string(email);
   r_.login = std::string(email);
+  r_.email = std::string(email);
   r_.password_digest = std::move(digest).value();
+  r_.name = std::string(name);
   SaveLocked();
   return platform::Status::Ok();
 }

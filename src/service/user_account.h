@@ -102,6 +102,9 @@ class UserAccount {
   void ForgetProfileLocked();
   // Keeps a ready guest's credentials while another account is tried.
   void KeepGuestLocked();
+  // Register and LogIn: a personal account in `state`, saved.
+  platform::Status StartPersonal(AccountState state, std::string_view email,
+                                 std::string_view password, std::string_view name);
   platform::Result<std::string> Digest(std::string_view password);
 
   app::DataFolder& folder_;

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "korvan_service.h"
+#include "loopback_service.h"
 #include "platform/fake/fake_machine.h"
 #include "platform/http_transport.h"
 #include "service/machine_identity.h"
@@ -16,38 +16,22 @@
 namespace kv::server {
 namespace {
 
-namespace fs = std::filesystem;
 using service::AccountState;
 using service::UserAccount;
 
 class AccountFlowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kvaccountXXXXXX";
-    dir_ = mkdtemp(tmpl);
-    ServeOptions o;
-    o.database = dir_ + "/korvan.db";
-    o.port = 0;
-    o.credential_cost = CredentialCost::Cheapest();
-    o.starting_catalogue = "";
-    auto s = KorvanService::Start(o);
-    ASSERT_TRUE(s) << s.status().ToString();
-    service_ = std::move(s).value();
-    app::ServiceConfig config;
-    config.site = config.upload = {"http", "127.0.0.1", service_->port()};
-    connection_ = std::make_unique<service::ServiceConnection>(*http_, config);
+    ASSERT_NO_FATAL_FAILURE(loop_.Start());
+    connection_ = &loop_.connection();
+    http_ = &loop_.http();
     identity_.Load();
-  }
-  void TearDown() override {
-    service_.reset();
-    fs::remove_all(dir_);
   }
   std::string File() { return m.files.ReadAll(folder.GetDataFilePath("login.xml")).value_or(""); }
 
-  std::string dir_;
-  std::unique_ptr<KorvanService> service_;
-  std::unique_ptr<platform::HttpTransport> http_ = platform::MakeSystemHttpTransport();
-  std::unique_ptr<service::ServiceConnection> connection_;
+  LoopbackService loop_;
+  service::ServiceConnection* connection_ = nullptr;
+  platform::HttpTransport* http_ = nullptr;
   platform::FakeMachine m;
   app::DataFolder folder{m.machine};
   service::MachineIdentity identity_{folder};
@@ -83,7 +67,7 @@ TEST_F(AccountFlowTest, AGuestRegistersAndKeepsItsData) {
   EXPECT_EQ(r.email, "ann+test@example.com");
   EXPECT_EQ(r.page_url, "http://localhost:8080/user/" + r.id + "/");
   {
-    auto tx = service_->storage().Begin(false);
+    auto tx = loop_.service().storage().Begin(false);
     EXPECT_FALSE(tx->FindUser(std::stoll(guest_id)));  // merged into the new account
     EXPECT_TRUE(tx->FindUserByEmail("ann+test@example.com"));
   }

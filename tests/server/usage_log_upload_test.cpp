@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "korvan_service.h"
+#include "loopback_service.h"
 #include "platform/fake/fake_machine.h"
 #include "app/data_folder.h"
 #include "platform/http_transport.h"
@@ -17,24 +17,13 @@
 namespace kv::server {
 namespace {
 
-namespace fs = std::filesystem;
 
 class UsageLogUploadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kvlogXXXXXX";
-    dir_ = mkdtemp(tmpl);
-    ServeOptions o;
-    o.database = dir_ + "/korvan.db";
-    o.port = 0;
-    o.credential_cost = CredentialCost::Cheapest();
-    o.starting_catalogue = "";
-    auto s = KorvanService::Start(o);
-    ASSERT_TRUE(s) << s.status().ToString();
-    service_ = std::move(s).value();
+    ASSERT_NO_FATAL_FAILURE(loop_.Start());
+    up_ = &loop_.connection();
     app::ServiceConfig config;
-    config.site = config.upload = {"http", "127.0.0.1", service_->port()};
-    up_ = std::make_unique<service::ServiceConnection>(*http_, config);
     config.site = config.upload = {"http", "127.0.0.1", 1};
     down_ = std::make_unique<service::ServiceConnection>(*http_, config);
 
@@ -52,10 +41,6 @@ class UsageLogUploadTest : public ::testing::Test {
     log_.Open(path_, false, "");
     log_.SetDisabled(false);
   }
-  void TearDown() override {
-    service_.reset();
-    fs::remove_all(dir_);
-  }
   bool Upload(service::ServiceConnection& to, const service::ClientIdentity& as) {
     return service::UsageLogUpload(log_, m.files, to, as, "17", outcome_);
   }
@@ -63,7 +48,7 @@ class UsageLogUploadTest : public ::testing::Test {
   std::string Stored() {
     sqlite3* db = nullptr;
     std::string out;
-    sqlite3_open((dir_ + "/korvan.db").c_str(), &db);
+    sqlite3_open(loop_.database().c_str(), &db);
     sqlite3_stmt* q = nullptr;
     sqlite3_prepare_v2(db, "SELECT group_concat(data, '|') FROM usage_logs ORDER BY id", -1, &q, nullptr);
     if (q && sqlite3_step(q) == SQLITE_ROW && sqlite3_column_text(q, 0)) {
@@ -74,10 +59,10 @@ class UsageLogUploadTest : public ::testing::Test {
     return out;
   }
 
-  std::string dir_;
-  std::unique_ptr<KorvanService> service_;
-  std::unique_ptr<platform::HttpTransport> http_ = platform::MakeSystemHttpTransport();
-  std::unique_ptr<service::ServiceConnection> up_, down_;
+  LoopbackService loop_;
+  platform::HttpTransport* http_ = &loop_.http();
+  service::ServiceConnection* up_ = nullptr;
+  std::unique_ptr<service::ServiceConnection> down_;
   service::ClientIdentity me_;
   platform::FakeMachine m;
   app::ActivityLog log_{m.machine};

@@ -14,9 +14,12 @@
 namespace kv::service {
 namespace {
 
-std::string Answer(const std::string& user) {
+// A reply with an OK answer carrying `user`.
+platform::FakeHttpReply Answer(const std::string& user) {
   const ZipEntry entry{"report.xml", "<KV><Result><Code>OK</Code></Result>" + user + "</KV>"};
-  return *WriteZipArchive(std::span(&entry, 1));
+  platform::FakeHttpReply reply;
+  reply.body = *WriteZipArchive(std::span(&entry, 1));
+  return reply;
 }
 
 class UserAccountTest : public ::testing::Test {
@@ -32,9 +35,9 @@ class UserAccountTest : public ::testing::Test {
 
 TEST_F(UserAccountTest, NothingDueChangesNothing) {
   http.SetHandler([](const platform::FakeHttpExchange&) {
-    return platform::FakeHttpReply{200, Answer("<User><Id>5</Id><Password>guestsecret</Password>"
+    return Answer("<User><Id>5</Id><Password>guestsecret</Password>"
                                                "<Stats><LastCheckUpdatesTime>7</LastCheckUpdatesTime>"
-                                               "</Stats></User>")};
+                                               "</Stats></User>");
   });
   account.ChooseGuest();
   ASSERT_TRUE(Send());
@@ -50,7 +53,7 @@ TEST_F(UserAccountTest, AChoiceMadeWhileARequestRunsStands) {
   http.SetHandler([this](const platform::FakeHttpExchange&) {
     // The user signs in while the guest request is on its way.
     EXPECT_TRUE(account.LogIn("ann@example.com", "pw"));
-    return platform::FakeHttpReply{200, Answer("<User><Id>5</Id><Password>guestsecret</Password></User>")};
+    return Answer("<User><Id>5</Id><Password>guestsecret</Password></User>");
   });
   EXPECT_FALSE(Send());
   const AccountRecord r = account.record();
@@ -62,11 +65,11 @@ TEST_F(UserAccountTest, AChoiceMadeWhileARequestRunsStands) {
 TEST_F(UserAccountTest, AGuestThatFailedToRegisterGoesBackToItsAccount) {
   http.SetHandler([](const platform::FakeHttpExchange& e) {
     if (e.target.path.find("add_guest") != std::string::npos) {
-      return platform::FakeHttpReply{200, Answer("<User><Id>5</Id><Password>guestsecret</Password>"
-                                                 "<UserPageURL>http://s/user/5/</UserPageURL></User>")};
+      return Answer("<User><Id>5</Id><Password>guestsecret</Password>"
+                                                 "<UserPageURL>http://s/user/5/</UserPageURL></User>");
     }
     // A registration answered without credentials is no account.
-    return platform::FakeHttpReply{200, Answer("<User><Name>x</Name></User>")};
+    return Answer("<User><Name>x</Name></User>");
   });
   account.ChooseGuest();
   ASSERT_TRUE(Send());

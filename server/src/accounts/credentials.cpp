@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "platform/identifiers.h"
+
 namespace kv::server {
 
 CredentialCost CredentialCost::Cheapest() {
@@ -63,13 +65,7 @@ bool Credentials::Verify(std::string_view stored, std::string_view secret) {
 std::string Credentials::NewGuestSecret() {
   unsigned char bytes[16];
   randombytes_buf(bytes, sizeof bytes);
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char b : bytes) {
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
-  }
-  return out;
+  return platform::LowerHex({reinterpret_cast<const char*>(bytes), sizeof bytes});
 }
 
 }  // namespace kv::server

@@ -18,13 +18,7 @@ class PosixIdentifiers final : public Identifiers {
     if (EVP_Digest(data.data(), data.size(), digest, &size, EVP_md5(), nullptr) != 1 || size != 16) {
       return Status::Error(ErrorKind::Other, "MD5 is not available from libcrypto");
     }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned i = 0; i < size; ++i) {
-      out += kHex[digest[i] >> 4];
-      out += kHex[digest[i] & 15];
-    }
-    return out;
+    return LowerHex({reinterpret_cast<const char*>(digest), size});
   }
 
   Result<std::string> NewGuid() override {

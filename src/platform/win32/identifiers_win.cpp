@@ -35,13 +35,7 @@ class Win32Identifiers final : public Identifiers {
     if (hash) BCryptDestroyHash(hash);
     BCryptCloseAlgorithmProvider(algorithm, 0);
     if (!BCRYPT_SUCCESS(s)) return NtFailure("MD5", s);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : digest) {
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
-    }
-    return out;
+    return LowerHex({reinterpret_cast<const char*>(digest), sizeof digest});
   }
 
   Result<std::string> NewGuid() override {
