@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -54,9 +55,24 @@ class AssociationScanner {
   int LookupAppPath(std::string_view name) const;
 
  private:
+  void ReadAppPaths();
+  // The extension keys below `classes` ("Software\Classes" or the root itself).
+  void ScanRoot(platform::RootKey root, std::string_view classes);
+  void ScanExtension(platform::RootKey root, std::string_view classes, const std::string& name);
+  // Appends the known-program handlers of a program identifier's or an
+  // application's key (`key`, opened at `path`); true when any of its
+  // commands named a path.
+  bool CollectHandlers(platform::RootKey root, const std::string& path, platform::RegistryKey& key,
+                       bool is_default, std::vector<AssociationHandler>& out);
+  // The index of the known executable `command` runs, or -1.
+  int Match(const CommandLine& command) const;
+  void Add(const std::string& extension, std::vector<AssociationHandler> handlers);
+
   platform::Machine& machine_;
   std::vector<std::string> known_;
+  std::unordered_map<std::u32string, std::size_t> known_index_;  // folded path -> first index
   std::vector<ExtensionEntry> entries_;
+  std::unordered_map<std::u32string, std::size_t> entry_index_;  // folded extension -> entry
   AppPathsTable app_paths_;
 };
 

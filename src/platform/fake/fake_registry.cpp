@@ -123,8 +123,17 @@ Result<std::unique_ptr<RegistryKey>> FakeRegistry::Open(RootKey root, std::strin
   std::lock_guard lock(mutex_);
   auto node = Find(root, path, view, false);
   if (!node) return Status::Error(ErrorKind::NotFound, KeyName(root, path));
+  const std::string viewed = ViewPath(root, path, view);
+  for (const Denied& d : denied_)
+    if (d.root == root && (writable || !d.writable_only) && text::EqualsNoCase(d.path, viewed))
+      return Status::Error(ErrorKind::AccessDenied, KeyName(root, path));
   return std::unique_ptr<RegistryKey>(
       std::make_unique<FakeKey>(*this, std::move(node), writable, KeyName(root, path)));
+}
+
+void FakeRegistry::DenyOpen(RootKey root, std::string_view path, bool writable_only) {
+  std::lock_guard lock(mutex_);
+  denied_.push_back({root, ViewPath(root, path, RegView::Native), writable_only});
 }
 
 Result<std::unique_ptr<RegistryKey>> FakeRegistry::Create(RootKey root, std::string_view path,

@@ -41,6 +41,11 @@ class FakeRegistry final : public Registry {
   void SetReadOnly(bool read_only) { read_only_ = read_only; }
   bool read_only() const { return read_only_; }
 
+  // Opening the key at `path` (as stored) fails with AccessDenied; with
+  // `writable_only` only opening it for writing does, as a machine-wide key
+  // refuses a user without administrator rights.
+  void DenyOpen(RootKey root, std::string_view path, bool writable_only = false);
+
   // The path as stored, with the WOW64 view applied.
   static std::string ViewPath(RootKey root, std::string_view path, RegView view);
 
@@ -53,6 +58,12 @@ class FakeRegistry final : public Registry {
   Clock* clock_;
   std::shared_ptr<Node> roots_[3];
   bool read_only_ = false;
+  struct Denied {
+    RootKey root;
+    std::string path;
+    bool writable_only;
+  };
+  std::vector<Denied> denied_;
   std::recursive_mutex mutex_;
 };
 
