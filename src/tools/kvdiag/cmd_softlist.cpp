@@ -16,6 +16,7 @@
 #include "tools/kvdiag/commands.h"
 #include "tools/kvdiag/diag_machine.h"
 #include "tools/kvdiag/json_out.h"
+#include "tools/kvdiag/stored_list.h"
 #include "tools/kvdiag/table_out.h"
 
 namespace kv::diag {
@@ -149,26 +150,36 @@ Floor ListFloor(platform::Machine& machine) {
 
 }  // namespace
 
-int RunSoftlist(const Args& in) {
+int WithStoredList(
+    const Args& in, const char* usage,
+    const std::function<int(platform::Machine&, const service::SoftwareListStore&, bool json)>&
+        run) {
   Args args = in;
   DiagMachine dm(args);
   if (!dm.ok() || !dm.TakeDataOption(args)) return 1;
   bool json = false;
   for (const std::string& a : args) {
     if (a == "--json") json = true;
-    else return UsageError(kSoftlistUsage);
+    else return UsageError(usage);
   }
   app::DataFolder folder(dm.machine());
   service::SoftwareListStore store(dm.machine(), folder);
   store.Load();
-  if (json) {
-    Print("{\n  \"installed\": " + ListJson(Installed(store)) + ",\n  \"removed\": " +
-          ListJson(store.Removed()) + "\n}\n");
-  } else {
-    PrintTable("Installed", Installed(store));
-    PrintTable("Removed", store.Removed());
-  }
-  return 0;
+  return run(dm.machine(), store, json);
+}
+
+int RunSoftlist(const Args& args) {
+  return WithStoredList(args, kSoftlistUsage,
+                        [](platform::Machine&, const service::SoftwareListStore& store, bool json) {
+                          if (json) {
+                            Print("{\n  \"installed\": " + ListJson(Installed(store)) +
+                                  ",\n  \"removed\": " + ListJson(store.Removed()) + "\n}\n");
+                          } else {
+                            PrintTable("Installed", Installed(store));
+                            PrintTable("Removed", store.Removed());
+                          }
+                          return 0;
+                        });
 }
 
 int RunRefresh(const Args& in) {

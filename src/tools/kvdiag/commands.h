@@ -30,6 +30,7 @@ int RunInventory(const Args& args);  // cmd_inventory.cpp
 int RunSoftlist(const Args& args);   // cmd_softlist.cpp
 int RunRefresh(const Args& args);    // cmd_softlist.cpp
 int RunAccount(const Args& args);    // cmd_account.cpp
+int RunAssociations(const Args& args);  // cmd_associations.cpp
 int RunPrepareMachine(const Args& args);  // cmd_prepare_win.cpp (Windows only)
 
 // Exit code 2 with a usage line on stderr.

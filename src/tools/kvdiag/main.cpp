@@ -29,6 +29,7 @@ const std::vector<Command>& Commands() {
       {"account",
        "account [--json] [--data DIR] [--site URL] [guest | login EMAIL | register EMAIL NAME]",
        RunAccount},
+      {"associations", "associations [--json] [--data DIR] [--reg FILE...]", RunAssociations},
 #ifdef _WIN32
       {"prepare-machine", "prepare-machine DESC.json [--reg FILE...]", RunPrepareMachine},
 #endif
