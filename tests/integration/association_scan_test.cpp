@@ -72,7 +72,8 @@ TEST_F(RealAssociationScan, FindsPerUserAndMachineWideHandlersOfKnownPrograms) {
       RegValue::String("\"" + english_ + "\" /view \"%1\""));
   Set(RootKey::CurrentUser, UserProgId() + "\\shell\\print\\command", "",
       RegValue::String("\"" + plain_ + "\" /p \"%1\""));
-  ASSERT_TRUE(Real().registry.Create(RootKey::CurrentUser, UserExt() + "\\OpenWithList\\" + AppName()));
+  ASSERT_TRUE(
+      Real().registry.Create(RootKey::CurrentUser, UserExt() + "\\OpenWithList\\" + AppName()));
   Set(RootKey::LocalMachine, kAppPaths + AppName(), "", RegValue::String(lang0_));
   // Machine-wide: only offered, its command an expandable string.
   const std::string folder = english_.substr(0, english_.rfind('\\'));
@@ -87,28 +88,14 @@ TEST_F(RealAssociationScan, FindsPerUserAndMachineWideHandlersOfKnownPrograms) {
 
   const ExtensionEntry* user = Find(scanner, tag_);
   ASSERT_NE(user, nullptr);
-  ASSERT_EQ(user->Handlers.size(), 2u);
-  const AssociationHandler& view = user->Handlers[0];
-  EXPECT_TRUE(view.IsDefault);
-  EXPECT_EQ(view.Verb, "view");
-  EXPECT_EQ(view.Description, "Korvan test file");
-  EXPECT_EQ(view.Program, 1u);
-  EXPECT_TRUE(text::EqualsNoCase(view.Command.Path, english_)) << view.Command.Path;
-  EXPECT_EQ(view.Command.Arguments, "/view \"%1\"");
-  const AssociationHandler& open = user->Handlers[1];
-  EXPECT_FALSE(open.IsDefault);
-  EXPECT_EQ(open.Verb, "open");
-  EXPECT_EQ(open.Description, "");
-  EXPECT_EQ(open.Program, 2u);
-
+  EXPECT_EQ(user->Handlers,
+            (std::vector<AssociationHandler>{
+                {true, "view", "Korvan test file", {english_, "/view \"%1\""}, 1},
+                {false, "open", "", {lang0_, ""}, 2}}));
   const ExtensionEntry* machine = Find(scanner, tag_ + "m");
   ASSERT_NE(machine, nullptr);
-  ASSERT_EQ(machine->Handlers.size(), 1u);
-  EXPECT_FALSE(machine->Handlers[0].IsDefault);
-  EXPECT_EQ(machine->Handlers[0].Verb, "open");
-  EXPECT_EQ(machine->Handlers[0].Program, 2u);
-  EXPECT_TRUE(text::EqualsNoCase(machine->Handlers[0].Command.Path, lang0_))
-      << machine->Handlers[0].Command.Path;
+  EXPECT_EQ(machine->Handlers,
+            (std::vector<AssociationHandler>{{false, "open", "", {lang0_, "\"%1\""}, 2}}));
 }
 
 }  // namespace

@@ -30,7 +30,8 @@ class AssociationScannerTest : public ::testing::Test {
   void Set(RootKey root, const std::string& path, const std::string& name, RegValue value) {
     ASSERT_TRUE(m.registry.Write(root, path, name, value)) << path;
   }
-  void Set(RootKey root, const std::string& path, const std::string& name, const std::string& text) {
+  void Set(RootKey root, const std::string& path, const std::string& name,
+           const std::string& text) {
     Set(root, path, name, RegValue::String(text));
   }
   // A program identifier (or application key) at `path` with its verbs' commands.
@@ -104,7 +105,8 @@ TEST_F(AssociationScannerTest, PerUserAndMachineWideRegistrationsMergeIntoOneEnt
   const std::string user = kUserClasses;
   // Per user: "userlog" is only offered, and lives per user.
   Set(RootKey::CurrentUser, user + ".Log\\OpenWithProgids", "userlog", "");
-  Verbs(RootKey::CurrentUser, user + "userlog", {{"open", Quoted(kEditor)}, {"Edit", Quoted(kEditor)}});
+  Verbs(RootKey::CurrentUser, user + "userlog",
+        {{"open", Quoted(kEditor)}, {"Edit", Quoted(kEditor)}});
   // Machine-wide: the default program, with the same program and verbs.
   Set(RootKey::ClassesRoot, ".log", "", "logfile");
   Verbs(RootKey::ClassesRoot, "logfile", {{"open", Quoted(kEditor)}, {"edit", Quoted(kEditor)}},
