@@ -179,6 +179,10 @@ class UninstallKeyScan::Recorder final : public platform::FileSystem,
     trusted_ = false;
     return real_.shell.ExtractFileIcon(file, index, size);
   }
+  std::optional<std::string> ReadIconGroupFile(std::string_view module, int index) override {
+    trusted_ = false;
+    return real_.shell.ReadIconGroupFile(module, index);
+  }
   platform::UserLocale UserDefaultLocale() override { return real_.shell.UserDefaultLocale(); }
 
  private:

@@ -84,6 +84,11 @@ class Shell {
   // chosen as ChooseIconImage (platform/icon_resources.h) describes.
   // nullptr when the file has no such icon or cannot be read.
   virtual std::unique_ptr<Icon> ExtractFileIcon(std::string_view file, int index, IconSize size) = 0;
+  // The icon group of an .exe or .dll at `index` (numbered as for
+  // ExtractFileIcon) with all its images, as the bytes of a standard .ico
+  // file; nullopt when there is no such group. Only the module's resources
+  // are read, never the whole file.
+  virtual std::optional<std::string> ReadIconGroupFile(std::string_view module, int index) = 0;
   // The user default locale; a value Windows cannot give stays empty.
   virtual UserLocale UserDefaultLocale() = 0;
 };

@@ -27,4 +27,19 @@ ReportEnvironment ReadReportEnvironment(platform::Machine& machine) {
   return env;
 }
 
+void WriteOsInfo(store::XmlWriter& w, const ReportEnvironment& env) {
+  w.Open("", "OSInfo");
+  w.Text(" ", "Name", env.os_name);
+  w.Text(" ", "Version", env.os_version);
+  w.Text(" ", "CompanyName", env.os_company);
+  w.Text(" ", "LocaleId", env.locale_id);
+  w.Text(" ", "AbbrevLangName", env.language);
+  w.Open("  ", "SystemFolders");
+  w.Text("   ", "OS", env.folders.windows);
+  w.Text("   ", "Sys32", env.folders.system);
+  w.Text("   ", "PF", env.folders.program_files);
+  w.Close("  ", "SystemFolders");
+  w.Close("", "OSInfo");
+}
+
 }  // namespace kv::service

@@ -4,6 +4,7 @@
 
 #include "inventory/system_folders.h"
 #include "platform/machine.h"
+#include "store/xml_writer.h"
 
 namespace kv::service {
 
@@ -21,5 +22,8 @@ struct ReportEnvironment {
 
 // Reads it from the running client and the machine.
 ReportEnvironment ReadReportEnvironment(platform::Machine& machine);
+
+// The `OSInfo` block of the documents sent to the service, at the root's level.
+void WriteOsInfo(store::XmlWriter& w, const ReportEnvironment& env);
 
 }  // namespace kv::service

@@ -73,18 +73,7 @@ std::string SoftwareListStore::BuildReport(const ReportEnvironment& env) const {
   w.Text(" ", "Version", env.client_version);
   w.Text(" ", "Build", env.client_build);
   w.Close("", "Client");
-  w.Open("", "OSInfo");
-  w.Text(" ", "Name", env.os_name);
-  w.Text(" ", "Version", env.os_version);
-  w.Text(" ", "CompanyName", env.os_company);
-  w.Text(" ", "LocaleId", env.locale_id);
-  w.Text(" ", "AbbrevLangName", env.language);
-  w.Open("  ", "SystemFolders");
-  w.Text("   ", "OS", env.folders.windows);
-  w.Text("   ", "Sys32", env.folders.system);
-  w.Text("   ", "PF", env.folders.program_files);
-  w.Close("  ", "SystemFolders");
-  w.Close("", "OSInfo");
+  WriteOsInfo(w, env);
 
   w.Open("", "UserSoftware");
   w.Open(" ", "Programs");

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "app/activity_log.h"
+#include "service/icon_cache.h"
 #include "service/program_icon.h"
 #include "service/software_list_file.h"
 #include "store/xml_store.h"
@@ -26,7 +27,8 @@ SoftwareListStore::SoftwareListStore(platform::Machine& machine, app::DataFolder
     : machine_(machine),
       data_folder_(data_folder),
       progress_(progress),
-      scanner_(machine, data_folder, inventory::UninstallScanner::Caching::InDataFolder, &keys_) {}
+      scanner_(machine, data_folder, inventory::UninstallScanner::Caching::InDataFolder, &keys_),
+      comments_(data_folder) {}
 
 SoftwareListStore& SoftwareListStore::Instance() {
   // Never destroyed: worker threads may still use it while the process ends.
@@ -49,6 +51,7 @@ void SoftwareListStore::Load() {
   loaded_ = true;
   scanner_.LoadCache();
   keys_.Load(data_folder_);
+  comments_.Load();
   // The icon cache folder; the file itself is never created.
   data_folder_.GetDataFilePath("cache\\icons\\1.dat");
 
@@ -115,6 +118,7 @@ platform::Status SoftwareListStore::Save() {
   }
   scanner_.SaveCache();
   keys_.Save(data_folder_).IgnoreError();  // silent, like the other caches
+  comments_.SaveIfChanged();
   return status;
 }
 
@@ -275,9 +279,14 @@ void SoftwareListStore::CopyRunInfo(SoftwareInfo& program, const inventory::Prog
 void SoftwareListStore::LoadIcons(SoftwareInfo& program) {
   ProgramRunInfo& r = program.rti;
   if (r.LargeIcon) return;
-  // The icon cache comes first once it exists; until then the search.
+  // The icon cache first (it writes the file the icon upload sends), then
+  // the search for whatever the cached file did not give.
   using platform::IconSize;
-  r.LargeIcon = ExtractProgramIcon(machine_.shell, program, IconSize::Large).icon;
+  if (const std::string cached = CachedIconPath(program); !cached.empty()) {
+    r.LargeIcon = machine_.shell.ExtractFileIcon(cached, 0, IconSize::Large);
+    if (!r.SmallIcon) r.SmallIcon = machine_.shell.ExtractFileIcon(cached, 0, IconSize::Small);
+  }
+  if (!r.LargeIcon) r.LargeIcon = ExtractProgramIcon(machine_.shell, program, IconSize::Large).icon;
   if (!r.SmallIcon) r.SmallIcon = ExtractProgramIcon(machine_.shell, program, IconSize::Small).icon;
   if (!r.LargeIcon) r.LargeIcon = r.SmallIcon;
 }

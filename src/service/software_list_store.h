@@ -19,7 +19,9 @@
 #include "inventory/uninstall_scanner.h"
 #include "platform/machine.h"
 #include "platform/status.h"
+#include "service/comment_queue.h"
 #include "service/report_environment.h"
+#include "service/requests.h"
 #include "service/software_info.h"
 
 namespace kv::service {
@@ -31,6 +33,29 @@ struct RefreshChanges {
   std::vector<std::string> updated;      // installed version changed
   std::vector<std::string> reinstalled;  // back from the removed list
   std::vector<std::string> removed;
+};
+
+// Who sends, and to which service: what every upload needs.
+struct UploadSession {
+  ServiceConnection& connection;
+  ClientIdentity identity;
+  std::string client_build;
+};
+
+// What the comment dialog starts with for a program.
+struct CommentDraft {
+  std::string name;
+  std::string text;     // the queued comment, or empty
+  std::int32_t rating;  // the user's rating
+};
+
+// What the user did in the comment dialog.
+struct CommentDialogResult {
+  bool accepted = false;  // OK, not cancel
+  std::string text;
+  std::int32_t rating = 0;          // 0: none given
+  bool opened_automatically = false;  // asked for a newly found program
+  bool dont_ask_again = false;      // its "do not ask again" box
 };
 
 class SoftwareListStore {
@@ -96,6 +121,51 @@ class SoftwareListStore {
   // The user confirmed the per-program notification choices.
   void ConfirmNotificationCustomization();
 
+  // The icon cache file of a program (icon_cache.h), written when missing.
+  std::string CachedIconPath(const SoftwareInfo& program);
+
+  // One "upload_icons" exchange: the cache files of the programs the service
+  // wants an icon for, in list order, until they pass 299,999 bytes. The
+  // packed files are deleted; the programs walked lose their wanted mark
+  // once the service took the archive.
+  bool UploadIcons(const UploadSession& session, RequestOutcome& outcome);
+  // UploadIcons until no program wants an icon, saving after each pass; a
+  // progress phase of one unit per program that wanted one. False at the
+  // first failed pass.
+  bool UploadAllIcons(const UploadSession& session, RequestOutcome& outcome);
+
+  // The comment dialog's starting values; nullopt for a program the service
+  // does not know (it cannot take comments).
+  std::optional<CommentDraft> CommentDraftFor(std::size_t index) const;
+  // Applies what the user did in the comment dialog: queues the comment and
+  // the rating on OK; either way an automatic question is answered. True
+  // when a comment was queued. Ticking "do not ask again" in an automatic
+  // question is kept in the settings.
+  bool WriteComment(std::size_t index, const CommentDialogResult& result);
+  // Index of the queued comment for a GlobalId (without regard to case), or -1.
+  int FindQueuedComment(std::string_view global_id) const;
+  std::vector<QueuedComment> QueuedComments() const;
+  void SaveComments();
+  void LoadComments();
+
+  // "add_comment" for each queued comment in order, with its program's
+  // pending rating. A comment the service refuses for good ("ExtendedError")
+  // is dropped; any other failure keeps it and stops. True when the queue
+  // is empty at the end.
+  bool SendComments(const UploadSession& session, RequestOutcome& outcome);
+  // "rate_program" for each installed program with a pending rating;
+  // `re_rated`: a program the service had a rating from this user for;
+  // `nothing_sent`: no rating was pending.
+  bool SendRatings(const UploadSession& session, RequestOutcome& outcome,
+                   bool* re_rated = nullptr, bool* nothing_sent = nullptr);
+  // Scans the associations; when their number changed (and is not 0) sends
+  // them ("add_extensions") and remembers the number.
+  bool SendAssociations(const UploadSession& session, const ReportEnvironment& environment,
+                        RequestOutcome& outcome);
+  // The associations document of the installed programs (a fresh scan).
+  std::string BuildAssociationsDocument(const ReportEnvironment& environment,
+                                        std::size_t* entry_count = nullptr);
+
   std::int32_t registered_associations() const;
   void set_registered_associations(std::int32_t n);
   std::int32_t manager_state() const;
@@ -122,6 +192,9 @@ class SoftwareListStore {
   void LinkEntries();
   void SortInstalled();
   std::string Document() const;
+  // A pending rating went through: the service's sum and count follow.
+  static void RecordRatingSent(SoftwareInfo& program);
+  std::size_t CountWantingIcons() const;
 
   platform::Machine& machine_;
   app::DataFolder& data_folder_;
@@ -143,6 +216,7 @@ class SoftwareListStore {
   inventory::UninstallScanner scanner_;
   std::unique_ptr<inventory::Inventory> inventory_;
   RefreshChanges changes_;
+  CommentQueue comments_;
 };
 
 }  // namespace kv::service

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/activity_log.h"
+#include "app/shell_actions.h"
 #include "service/form_poster.h"
 #include "service/machine_identity.h"
 #include "service/software_list_store.h"
@@ -304,6 +305,10 @@ std::string UserAccount::LoggedInUrl(std::string_view url) const {
   // Escaped, so that an e-mail address with "+" or "&" keeps its meaning.
   return std::string(base) + "?login=" + QueryEscape(login) + "&pwd=" + QueryEscape(r.password_digest) +
          std::string(fragment);
+}
+
+void UserAccount::OpenLoggedIn(std::string_view url) const {
+  app::OpenUrl(folder_.machine(), LoggedInUrl(url));
 }
 
 ClientIdentity UserAccount::Identity() const {

@@ -88,6 +88,8 @@ class UserAccount {
   // `url` with the site-login query ("?login=...&pwd=...", escaped) before
   // its fragment; unchanged without a login or digest.
   std::string LoggedInUrl(std::string_view url) const;
+  // Opens LoggedInUrl(url) in the browser, so that the site knows the user.
+  void OpenLoggedIn(std::string_view url) const;
 
   // Who the next request is from.
   ClientIdentity Identity() const;

@@ -121,6 +121,46 @@ if [ "$what" = wine ] || [ "$what" = all ]; then
   expect third updated '["Ledgerly"]'
   expect third added '[]'
   expect third removed '[]'
+
+  # The file types the list's programs open, through the real registry: per
+  # user and machine-wide, verbs and the default, App Paths; other programs' not.
+  timeout 60 wine "$kvdiag_exe" associations --json </dev/null | tr -d '\r' >"$work/associations.json"
+  python3 - "$work/associations.json" <<'PY' || failed=1
+import json, sys
+got = {e["Extension"]: sorted((h["Program"], h["Verb"], h["Default"]) for h in e["Handlers"])
+       for e in json.load(open(sys.argv[1]))}
+want = {
+    "pdf": [("Acme Reader", "open", True), ("Acme Reader", "print", False)],
+    "note": [("Orbit Notes", "open", True)],
+    "txt": [("Orbit Notes", "open", False)],
+}
+bad = [f"{ext}: {got.get(ext)} != {h}" for ext, h in want.items() if got.get(ext) != h]
+if "kvx" in got:
+    bad.append("kvx is opened by no program of the list")
+print("associations:", "as expected" if not bad else "; ".join(bad))
+sys.exit(1 if bad else 0)
+PY
+
+  # The list's icons were cached from the executables as icon files with
+  # every image of their groups.
+  icons=$(winepath -u "${data_win}cache\\icons" 2>/dev/null)
+  python3 - "$icons" <<'PY' || failed=1
+import os, struct, sys
+counts = []
+for name in sorted(os.listdir(sys.argv[1])):
+    data = open(os.path.join(sys.argv[1], name), "rb").read()
+    reserved, kind, n = struct.unpack_from("<HHH", data)
+    ok = reserved == 0 and kind == 1 and n > 0 and len(data) >= 6 + 16 * n
+    for i in range(n if ok else 0):
+        size, offset = struct.unpack_from("<II", data, 6 + 16 * i + 8)
+        ok = ok and offset + size <= len(data)
+    if not ok:
+        print(f"icon cache: {name} is no icon file")
+        sys.exit(1)
+    counts.append(n)
+print("icon cache: image counts", counts)
+sys.exit(0 if 3 in counts and 2 in counts else 1)
+PY
 fi
 
 exit $failed

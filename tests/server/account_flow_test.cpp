@@ -127,6 +127,11 @@ TEST_F(AccountFlowTest, SignInFailuresAndTheSiteLinks) {
   EXPECT_EQ(account.LoggedInUrl("http://site/page"),
             "http://site/page?login=a%2Bb%26c%40example.com&pwd=" + digest);
   EXPECT_EQ(account.LoggedInUrl("x#y"), "x#y?login=a%2Bb%26c%40example.com&pwd=" + digest);
+  // Opened in the browser the same way.
+  account.OpenLoggedIn("http://site/user/7/");
+  ASSERT_FALSE(m.shell.executed().empty());
+  EXPECT_EQ(m.shell.executed().back().file,
+            "http://site/user/7/?login=a%2Bb%26c%40example.com&pwd=" + digest);
   offline.ChooseGuest();
   EXPECT_EQ(offline.LoggedInUrl("http://site/"), "http://site/");
 }

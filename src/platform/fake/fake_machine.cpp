@@ -150,6 +150,12 @@ std::unique_ptr<Icon> FakeShell::ExtractFileIcon(std::string_view file, int inde
   return std::make_unique<FakeIcon>(pixels, std::move(image));
 }
 
+std::optional<std::string> FakeShell::ReadIconGroupFile(std::string_view module, int index) {
+  auto bytes = files_.ReadAll(module);
+  if (!bytes) return std::nullopt;
+  return IconFileFromImage(*bytes, index);
+}
+
 std::optional<std::string> FakeShell::AdvertisedShortcutTarget(std::string_view link_path) {
   auto data = files_.ReadAll(link_path);
   if (!data || data->rfind(kAdvertisedMagic, 0) != 0) return std::nullopt;

@@ -67,6 +67,7 @@ class FakeShell final : public Shell {
   // Icons of real PE images and .ico files in the fake file system; the
   // result is a FakeIcon.
   std::unique_ptr<Icon> ExtractFileIcon(std::string_view file, int index, IconSize size) override;
+  std::optional<std::string> ReadIconGroupFile(std::string_view module, int index) override;
   UserLocale UserDefaultLocale() override;
   void SetUserLocale(UserLocale locale);
 

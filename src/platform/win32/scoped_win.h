@@ -85,6 +85,14 @@ struct GdiObject {
   static void Close(Handle h) { DeleteObject(h); }
 };
 
+// A module loaded as a data file (LoadLibraryEx).
+struct Module {
+  using Handle = HMODULE;
+  static constexpr Handle kEmpty = nullptr;
+  static bool Valid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { FreeLibrary(h); }
+};
+
 struct InternetHandle {
   using Handle = HINTERNET;
   static constexpr Handle kEmpty = nullptr;
@@ -98,6 +106,7 @@ using ScopedHKey = ScopedOwner<traits::HKey>;
 using ScopedHandle = ScopedOwner<traits::KernelHandle>;
 using ScopedFindHandle = ScopedOwner<traits::FindHandle>;
 using ScopedIcon = ScopedOwner<traits::Icon>;
+using ScopedModule = ScopedOwner<traits::Module>;
 using ScopedGdiObject = ScopedOwner<traits::GdiObject>;
 using ScopedInternetHandle = ScopedOwner<traits::InternetHandle>;
 

@@ -2,6 +2,9 @@
 // indexes as resource ids, the chosen image scaled to the size asked for.
 #include <windows.h>
 
+#include <vector>
+
+#include "platform/icon_resources.h"
 #include "platform/win32/icon_win.h"
 #include "platform/win32/scoped_win.h"
 #include "platform/win32/wide.h"
@@ -41,7 +44,93 @@ bool IconBitmapSize(HICON icon, int& width, int& height) {
   return true;
 }
 
+// GRPICONDIRENTRY: an RT_GROUP_ICON's description of one RT_ICON image.
+#pragma pack(push, 2)
+struct GroupIconEntry {
+  BYTE width, height, colour_count, reserved;
+  WORD planes, bit_count;
+  DWORD bytes_in_res;
+  WORD id;
+};
+#pragma pack(pop)
+static_assert(sizeof(GroupIconEntry) == 14);
+
+// The name of the group at a position, as EnumResourceNames walks them.
+struct GroupSearch {
+  int wanted = 0;
+  int seen = 0;
+  bool found = false;
+  bool is_id = false;
+  WORD id = 0;
+  std::wstring text;
+};
+
+BOOL CALLBACK FindGroupAt(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param) {
+  auto* search = reinterpret_cast<GroupSearch*>(param);
+  if (search->seen++ < search->wanted) return TRUE;
+  search->found = true;
+  search->is_id = IS_INTRESOURCE(name);
+  if (search->is_id) search->id = static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name));
+  else search->text = name;
+  return FALSE;  // stops the walk
+}
+
+// A resource's bytes, valid while the module stays loaded.
+std::string_view ResourceBytes(HMODULE module, LPCWSTR name, LPCWSTR type) {
+  HRSRC found = FindResourceW(module, name, type);
+  if (!found) return {};
+  HGLOBAL loaded = LoadResource(module, found);
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  if (!data) return {};
+  return {static_cast<const char*>(data), SizeofResource(module, found)};
+}
+
 }  // namespace
+
+std::optional<std::string> Win32Shell::ReadIconGroupFile(std::string_view module, int index) {
+  // Mapped as a data file: nothing runs, only the pages holding the
+  // resources are read, and images the loader would reject as programs
+  // still give their resources.
+  ScopedModule loaded(LoadLibraryExW(Widen(module).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  if (!loaded) return std::nullopt;
+  std::string_view group;
+  if (index < 0) {
+    if (index < -0xFFFF) return std::nullopt;
+    group = ResourceBytes(loaded.get(), MAKEINTRESOURCEW(-index), RT_GROUP_ICON);
+  } else {
+    GroupSearch search;
+    search.wanted = index;
+    EnumResourceNamesW(loaded.get(), RT_GROUP_ICON, FindGroupAt,
+                       reinterpret_cast<LONG_PTR>(&search));
+    if (!search.found) return std::nullopt;
+    group = ResourceBytes(loaded.get(),
+                          search.is_id ? MAKEINTRESOURCEW(search.id) : search.text.c_str(),
+                          RT_GROUP_ICON);
+  }
+  // GRPICONDIR: reserved, type (1 for icons), count, then the entries.
+  if (group.size() < 6) return std::nullopt;
+  WORD count = 0;
+  memcpy(&count, group.data() + 4, sizeof count);
+  if (group.size() < 6 + std::size_t{count} * sizeof(GroupIconEntry)) return std::nullopt;
+  IconGroup out;
+  for (WORD i = 0; i < count; ++i) {
+    GroupIconEntry e;
+    memcpy(&e, group.data() + 6 + std::size_t{i} * sizeof e, sizeof e);
+    const std::string_view image = ResourceBytes(loaded.get(), MAKEINTRESOURCEW(e.id), RT_ICON);
+    if (image.empty()) continue;
+    IconImage img;
+    img.width = e.width ? e.width : 256;
+    img.height = e.height ? e.height : 256;
+    img.colour_count = e.colour_count;
+    img.planes = e.planes;
+    img.bit_count = e.bit_count;
+    img.id = e.id;
+    img.data.assign(image);
+    out.images.push_back(std::move(img));
+  }
+  if (out.images.empty()) return std::nullopt;
+  return BuildIconFile(out);
+}
 
 std::unique_ptr<Icon> Win32Shell::ExtractFileIcon(std::string_view file, int index, IconSize size) {
   const std::wstring wfile = Widen(file);

@@ -47,6 +47,7 @@ class Win32Shell final : public Shell {
   std::optional<std::string> AdvertisedShortcutTarget(std::string_view link_path) override;
   std::optional<ShellLinkTarget> ReadShellLink(std::string_view link_path) override;
   std::unique_ptr<Icon> ExtractFileIcon(std::string_view file, int index, IconSize size) override;
+  std::optional<std::string> ReadIconGroupFile(std::string_view module, int index) override;
   UserLocale UserDefaultLocale() override;
 };
 

@@ -1,0 +1,313 @@
+// What the client sends the service besides its report: icons the service
+// lacks, queued comments, ratings and the file types the programs open.
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "inventory/association_scanner.h"
+#include "service/icon_cache.h"
+#include "service/software_list_store.h"
+#include "service/zip_archive.h"
+#include "store/xml_writer.h"
+
+namespace kv::service {
+namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+// An icon archive stops growing once its icons pass this many bytes.
+constexpr std::uint64_t kIconArchiveBudget = 299'999;
+
+bool RatingPending(const SoftwareInfo& p) {
+  return p.UserRating != 0 && p.UserRating != p.UserRatingOnServer;
+}
+
+}  // namespace
+
+std::string SoftwareListStore::CachedIconPath(const SoftwareInfo& program) {
+  return service::CachedIconPath(machine_, data_folder_, program);
+}
+
+// Icons
+
+bool SoftwareListStore::UploadIcons(const UploadSession& session, RequestOutcome& outcome) {
+  outcome.Begin();
+  std::vector<SoftwarePtr> programs;
+  {
+    Lock lock(mutex_);
+    programs = installed_;
+  }
+  std::vector<ZipEntry> icons;
+  std::vector<std::string> packed;   // cache files, deleted once the walk is over
+  std::vector<SoftwarePtr> walked;
+  std::uint64_t total = 0;
+  for (const SoftwarePtr& p : programs) {
+    if (total > kIconArchiveBudget) break;
+    walked.push_back(p);
+    if (!(p->State & state::kIconWanted) || p->GlobalId.empty()) continue;
+    const std::string path = CachedIconPath(*p);
+    if (path.empty()) continue;
+    auto bytes = machine_.files.ReadAll(path);
+    if (!bytes) continue;  // gone meanwhile: written again next time
+    total += bytes->size();
+    icons.push_back({p->GlobalId + ".ico", std::move(bytes).value()});
+    packed.push_back(path);
+  }
+  // A packed file is extracted again when it is needed.
+  const auto drop_packed = [&] {
+    for (const std::string& path : packed) machine_.files.Delete(path).IgnoreError();
+  };
+  const auto clear_walked = [&] {
+    Lock lock(mutex_);
+    for (const SoftwarePtr& p : walked) p->State &= ~state::kIconWanted;
+  };
+  if (icons.empty()) {
+    // No icon here for what the service wants: asking again would not help.
+    clear_walked();
+    outcome.SetSucceeded();
+    return true;
+  }
+  auto archive = WriteZipArchive(icons, 1);  // icons barely deflate
+  if (!archive) {
+    drop_packed();
+    return false;
+  }
+  FormPoster form(session.connection.transport());
+  AddIdentityFields(form, session.identity, session.client_build);
+  form.AddFile(ShapeOf(RequestMode::UploadIcons).file_field,
+               ShapeOf(RequestMode::UploadIcons).file_name, std::move(archive).value());
+  form.AddField("Submit", "Submit");
+  bool accepted = session.connection.Exchange(RequestMode::UploadIcons, form, outcome).has_value();
+  if (!accepted && outcome.kind() == OutcomeKind::ServiceFailure &&
+      outcome.code() == AnswerCode::InvalidAnswer) {
+    // Services need not answer this one; only a refusal they state counts.
+    outcome.SetSucceeded();
+    accepted = true;
+  }
+  drop_packed();
+  if (!accepted) return false;
+  clear_walked();
+  return true;
+}
+
+std::size_t SoftwareListStore::CountWantingIcons() const {
+  Lock lock(mutex_);
+  std::size_t n = 0;
+  for (const SoftwarePtr& p : installed_) n += (p->State & state::kIconWanted) ? 1 : 0;
+  return n;
+}
+
+bool SoftwareListStore::UploadAllIcons(const UploadSession& session, RequestOutcome& outcome) {
+  std::size_t wanting = CountWantingIcons();
+  outcome.Begin();
+  if (wanting == 0) {
+    outcome.SetSucceeded();
+    return true;
+  }
+  progress_.begin(static_cast<unsigned>(wanting));
+  bool ok = true;
+  while (wanting > 0) {
+    ok = UploadIcons(session, outcome);
+    Save().IgnoreError();  // the marks cleared so far survive a later failure
+    if (!ok) break;
+    const std::size_t left = CountWantingIcons();
+    // Every pass clears at least the first mark; should one come back
+    // meanwhile, the next check deals with it.
+    if (left >= wanting) break;
+    progress_.advance(static_cast<unsigned>(wanting - left));
+    wanting = left;
+  }
+  progress_.end();
+  return ok;
+}
+
+// Comments
+
+std::optional<CommentDraft> SoftwareListStore::CommentDraftFor(std::size_t index) const {
+  Lock lock(mutex_);
+  const SoftwarePtr& p = installed_.at(index);
+  if (p->GlobalId.empty()) return std::nullopt;
+  CommentDraft draft{p->Name, {}, 0};
+  if (const int q = comments_.Find(p->GlobalId); q >= 0) {
+    draft.text = comments_.at(static_cast<std::size_t>(q)).Comment;
+    draft.rating = p->UserRating;
+  }
+  return draft;
+}
+
+bool SoftwareListStore::WriteComment(std::size_t index, const CommentDialogResult& result) {
+  Lock lock(mutex_);
+  const SoftwarePtr p = installed_.at(index);
+  if (p->GlobalId.empty()) return false;
+  if (result.opened_automatically && result.dont_ask_again) {
+    app::Settings(machine_.registry).SetDontAskWriteCommentsForNewSoft(1);
+  }
+  if (!result.accepted && !result.opened_automatically) return false;
+  // Asked about a new program: answered either way.
+  p->Flags &= ~flag::kAddedLater;
+  if (result.accepted) {
+    comments_.Put(p->GlobalId, result.text);
+    comments_.Save().IgnoreError();  // a failed save is tried again by the next Save()
+    if (result.rating > 0 && result.rating <= 5) p->UserRating = result.rating;
+  }
+  Save().IgnoreError();
+  return result.accepted;
+}
+
+int SoftwareListStore::FindQueuedComment(std::string_view global_id) const {
+  Lock lock(mutex_);
+  return comments_.Find(global_id);
+}
+
+std::vector<QueuedComment> SoftwareListStore::QueuedComments() const {
+  Lock lock(mutex_);
+  return comments_.items();
+}
+
+void SoftwareListStore::SaveComments() {
+  Lock lock(mutex_);
+  comments_.Save().IgnoreError();
+}
+
+void SoftwareListStore::LoadComments() {
+  Lock lock(mutex_);
+  comments_.Load();
+}
+
+void SoftwareListStore::RecordRatingSent(SoftwareInfo& p) {
+  if (p.UserRatingOnServer != 0) {
+    p.RatingsSum -= p.UserRatingOnServer;
+    p.RatingsCount -= 1;
+  }
+  p.UserRatingOnServer = p.UserRating;
+  p.RatingsSum += p.UserRating;
+  p.RatingsCount += 1;
+}
+
+bool SoftwareListStore::SendComments(const UploadSession& session, RequestOutcome& outcome) {
+  // Held throughout: the queue and the ratings must not change under a request.
+  Lock lock(mutex_);
+  bool rating_recorded = false;
+  const auto finish = [&](bool result) {
+    if (rating_recorded) Save().IgnoreError();
+    return result;
+  };
+  while (!comments_.empty()) {
+    const QueuedComment c = comments_.at(0);
+    outcome.Begin();
+    const int index = FindByGlobalId(c.Id);
+    const SoftwarePtr program = index >= 0 ? installed_[static_cast<std::size_t>(index)] : nullptr;
+    const bool with_rating = program && RatingPending(*program);
+    FormPoster form(session.connection.transport());
+    AddIdentityFields(form, session.identity, session.client_build);
+    form.AddField("Id", c.Id);
+    form.AddField("Comment", c.Comment);
+    if (with_rating) form.AddField("Rating", std::to_string(program->UserRating));
+    if (!session.connection.Exchange(RequestMode::AddComment, form, outcome)) {
+      if (outcome.kind() == OutcomeKind::ServiceFailure &&
+          outcome.code() == AnswerCode::ExtendedError) {
+        // Refused for good (empty, too long, no such program): sending it
+        // again would only be refused again.
+        comments_.RemoveAt(0);
+        comments_.Save().IgnoreError();
+      }
+      return finish(false);
+    }
+    if (with_rating) {
+      RecordRatingSent(*program);
+      rating_recorded = true;
+    }
+    comments_.RemoveAt(0);
+    comments_.Save().IgnoreError();
+  }
+  return finish(true);
+}
+
+// Ratings
+
+bool SoftwareListStore::SendRatings(const UploadSession& session, RequestOutcome& outcome,
+                                    bool* re_rated, bool* nothing_sent) {
+  Lock lock(mutex_);
+  bool again = false, none = true;
+  const auto finish = [&](bool result) {
+    if (re_rated) *re_rated = again;
+    if (nothing_sent) *nothing_sent = none;
+    // Ratings that went through stay recorded even when a later one failed.
+    if (result || !none) Save().IgnoreError();
+    return result;
+  };
+  outcome.Begin();
+  for (const SoftwarePtr& p : installed_) {
+    if (!RatingPending(*p) || p->GlobalId.empty()) continue;
+    outcome.Begin();
+    FormPoster form(session.connection.transport());
+    AddIdentityFields(form, session.identity, session.client_build);
+    form.AddField("Id", p->GlobalId);
+    form.AddField("Rating", std::to_string(p->UserRating));
+    if (!session.connection.Exchange(RequestMode::RateProgram, form, outcome)) return finish(false);
+    if (p->UserRatingOnServer != 0) again = true;
+    RecordRatingSent(*p);
+    none = false;
+  }
+  if (none) outcome.SetSucceeded();
+  return finish(true);
+}
+
+// Associations
+
+std::string SoftwareListStore::BuildAssociationsDocument(const ReportEnvironment& env,
+                                                         std::size_t* entry_count) {
+  std::vector<SoftwarePtr> programs;
+  {
+    Lock lock(mutex_);
+    programs = installed_;
+  }
+  std::vector<std::string> executables;
+  executables.reserve(programs.size());
+  for (const SoftwarePtr& p : programs) executables.push_back(p->rti.cmdline.Path);
+  inventory::AssociationScanner scanner(machine_, std::move(executables));
+  scanner.Scan();
+  if (entry_count) *entry_count = scanner.Count();
+
+  store::XmlWriter w;
+  w.Open("", "KV");
+  WriteOsInfo(w, env);
+  w.Open(" ", "Extensions");
+  for (const inventory::ExtensionEntry& e : scanner.entries()) {
+    w.Open("  ", "Extension", {{"Value", e.Extension}});
+    for (const inventory::AssociationHandler& h : e.Handlers) {
+      const SoftwareInfo& p = *programs.at(h.Program);
+      if (h.IsDefault) {
+        w.Text("   ", "Program", h.Description,
+               {{"Id", p.GlobalId}, {"Name", p.Name}, {"Verb", h.Verb}, {"Default", "true"}});
+      } else {
+        w.Text("   ", "Program", h.Description,
+               {{"Id", p.GlobalId}, {"Name", p.Name}, {"Verb", h.Verb}});
+      }
+    }
+    w.Close("  ", "Extension");
+  }
+  w.Close(" ", "Extensions");
+  w.Close("", "KV");
+  return w.Take();
+}
+
+bool SoftwareListStore::SendAssociations(const UploadSession& session,
+                                         const ReportEnvironment& env, RequestOutcome& outcome) {
+  outcome.Begin();
+  std::size_t count = 0;
+  const std::string document = BuildAssociationsDocument(env, &count);
+  if (count == 0 || static_cast<std::int64_t>(count) == registered_associations()) {
+    outcome.SetSucceeded();
+    return true;
+  }
+  if (!session.connection.SendDocument(RequestMode::AddExtensions, session.identity,
+                                       session.client_build, document, outcome)) {
+    return false;
+  }
+  set_registered_associations(static_cast<std::int32_t>(count));
+  Save().IgnoreError();
+  return true;
+}
+
+}  // namespace kv::service
