@@ -32,25 +32,35 @@ std::string SoftwareListStore::CachedIconPath(const SoftwareInfo& program) {
 
 bool SoftwareListStore::UploadIcons(const UploadSession& session, RequestOutcome& outcome) {
   outcome.Begin();
-  std::vector<SoftwarePtr> programs;
+  // What the walk needs, copied under the lock: the extraction runs without
+  // it, so that the user interface does not wait for the disk.
+  struct Candidate {
+    SoftwarePtr program;
+    std::optional<SoftwareInfo> wanting;  // a copy, when it wants an icon
+  };
+  std::vector<Candidate> candidates;
   {
     Lock lock(mutex_);
-    programs = installed_;
+    for (const SoftwarePtr& p : installed_) {
+      Candidate c{p, std::nullopt};
+      if ((p->State & state::kIconWanted) && !p->GlobalId.empty()) c.wanting = *p;
+      candidates.push_back(std::move(c));
+    }
   }
   std::vector<ZipEntry> icons;
   std::vector<std::string> packed;   // cache files, deleted once the walk is over
   std::vector<SoftwarePtr> walked;
   std::uint64_t total = 0;
-  for (const SoftwarePtr& p : programs) {
+  for (const Candidate& c : candidates) {
     if (total > kIconArchiveBudget) break;
-    walked.push_back(p);
-    if (!(p->State & state::kIconWanted) || p->GlobalId.empty()) continue;
-    const std::string path = CachedIconPath(*p);
+    walked.push_back(c.program);
+    if (!c.wanting) continue;
+    const std::string path = CachedIconPath(*c.wanting);
     if (path.empty()) continue;
     auto bytes = machine_.files.ReadAll(path);
     if (!bytes) continue;  // gone meanwhile: written again next time
     total += bytes->size();
-    icons.push_back({p->GlobalId + ".ico", std::move(bytes).value()});
+    icons.push_back({c.wanting->GlobalId + ".ico", std::move(bytes).value()});
     packed.push_back(path);
   }
   // A packed file is extracted again when it is needed.
@@ -257,14 +267,19 @@ bool SoftwareListStore::SendRatings(const UploadSession& session, RequestOutcome
 
 std::string SoftwareListStore::BuildAssociationsDocument(const ReportEnvironment& env,
                                                          std::size_t* entry_count) {
-  std::vector<SoftwarePtr> programs;
+  // Copied under the lock; the scan runs without it.
+  struct Named {
+    std::string id, name;
+  };
+  std::vector<Named> programs;
+  std::vector<std::string> executables;
   {
     Lock lock(mutex_);
-    programs = installed_;
+    for (const SoftwarePtr& p : installed_) {
+      programs.push_back({p->GlobalId, p->Name});
+      executables.push_back(p->rti.cmdline.Path);
+    }
   }
-  std::vector<std::string> executables;
-  executables.reserve(programs.size());
-  for (const SoftwarePtr& p : programs) executables.push_back(p->rti.cmdline.Path);
   inventory::AssociationScanner scanner(machine_, std::move(executables));
   scanner.Scan();
   if (entry_count) *entry_count = scanner.Count();
@@ -276,13 +291,12 @@ std::string SoftwareListStore::BuildAssociationsDocument(const ReportEnvironment
   for (const inventory::ExtensionEntry& e : scanner.entries()) {
     w.Open("  ", "Extension", {{"Value", e.Extension}});
     for (const inventory::AssociationHandler& h : e.Handlers) {
-      const SoftwareInfo& p = *programs.at(h.Program);
+      const Named& p = programs.at(h.Program);
       if (h.IsDefault) {
         w.Text("   ", "Program", h.Description,
-               {{"Id", p.GlobalId}, {"Name", p.Name}, {"Verb", h.Verb}, {"Default", "true"}});
+               {{"Id", p.id}, {"Name", p.name}, {"Verb", h.Verb}, {"Default", "true"}});
       } else {
-        w.Text("   ", "Program", h.Description,
-               {{"Id", p.GlobalId}, {"Name", p.Name}, {"Verb", h.Verb}});
+        w.Text("   ", "Program", h.Description, {{"Id", p.id}, {"Name", p.name}, {"Verb", h.Verb}});
       }
     }
     w.Close("  ", "Extension");
