@@ -24,7 +24,15 @@
 #include "service/requests.h"
 #include "service/software_info.h"
 
+namespace kv::app {
+class ActivityLog;
+}
+
 namespace kv::service {
+
+class NewsSink;
+class SiteStats;
+class UserAccount;
 
 // What the last merge changed, by program name (for kvdiag and the log).
 struct RefreshChanges {
@@ -56,6 +64,29 @@ struct CommentDialogResult {
   std::int32_t rating = 0;          // 0: none given
   bool opened_automatically = false;  // asked for a newly found program
   bool dont_ask_again = false;      // its "do not ask again" box
+};
+
+// How an answer's `Programs` are applied.
+struct AnswerRules {
+  // "host[:port]" of the site: program and publisher pages are
+  // "http://" + short name + "." + this + "/".
+  std::string site_host = "127.0.0.1:8080";
+  bool ignore_beta_versions = false;
+
+  static AnswerRules From(const app::ServiceConfig& config, bool ignore_beta_versions);
+};
+
+// What a check needs besides the list: who sends where, the report's
+// environment, and the owners of the answer's other sections (each may be
+// left out, and its section is then ignored).
+struct CheckServices {
+  UploadSession session;
+  ReportEnvironment environment;
+  AnswerRules rules;
+  UserAccount* account = nullptr;
+  SiteStats* site_stats = nullptr;
+  NewsSink* news = nullptr;
+  app::ActivityLog* usage_log = nullptr;  // sent when given
 };
 
 class SoftwareListStore {
@@ -165,6 +196,22 @@ class SoftwareListStore {
   // The associations document of the installed programs (a fresh scan).
   std::string BuildAssociationsDocument(const ReportEnvironment& environment,
                                         std::size_t* entry_count = nullptr);
+
+  // "add_programs" when there is something to report: the answer's
+  // `Programs` are applied, the removed and unmatched lists emptied and the
+  // list saved; wanted icons are sent.
+  bool SendReport(const UploadSession& session, const ReportEnvironment& environment,
+                  const AnswerRules& rules, RequestOutcome& outcome);
+  // One whole check: report, icons, comments, usage log, associations,
+  // ratings, then "check_updates", whose answer updates the list, the
+  // account, the site totals and the news. A progress phase of six units.
+  // True when the answer was applied; otherwise `outcome` says why, and what
+  // an earlier step changed stays.
+  bool CheckUpdates(const CheckServices& services, RequestOutcome& outcome);
+  // Applies an answer's `Programs` element; false when a child carries no
+  // attributes (the children before it stay applied). Marks new versions
+  // (State 0x08 where notified) and sets has_new_versions().
+  bool ApplyProgramsAnswer(const store::XmlElement& programs, const AnswerRules& rules);
 
   std::int32_t registered_associations() const;
   void set_registered_associations(std::int32_t n);
