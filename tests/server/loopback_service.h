@@ -17,7 +17,7 @@ namespace kv::server {
 class LoopbackService {
  public:
   // Call with ASSERT_NO_FATAL_FAILURE: a service that does not start fails the test.
-  void Start() {
+  void Start(ServiceOptions service = {}) {
     char tmpl[] = "/tmp/kvloopXXXXXX";
     dir_ = mkdtemp(tmpl);
     ServeOptions o;
@@ -25,6 +25,7 @@ class LoopbackService {
     o.port = 0;
     o.credential_cost = CredentialCost::Cheapest();
     o.starting_catalogue = "";
+    o.service = std::move(service);
     auto s = KorvanService::Start(o);
     ASSERT_TRUE(s) << s.status().ToString();
     service_ = std::move(s).value();
