@@ -118,7 +118,8 @@ void AssociationScanner::ScanExtension(RootKey root, std::string_view classes,
       id_path = id;
       key = reg.Open(id_root, id_path);
     }
-    if (key) CollectHandlers(id_root, id_path, *key, id == default_id, handlers);
+    // Key names are one whatever their case, so are the identifiers naming them.
+    if (key) CollectHandlers(id_root, id_path, *key, text::EqualsNoCase(id, default_id), handlers);
   }
 
   for (const std::string& app : apps) {
@@ -175,10 +176,11 @@ void AssociationScanner::Add(const std::string& extension,
   std::vector<AssociationHandler>& list = entries_[it->second].Handlers;
   list.insert(list.end(), std::make_move_iterator(handlers.begin()),
               std::make_move_iterator(handlers.end()));
-  // The same program and verb met twice (per user and machine-wide) is one handler.
+  // The same program and verb met twice (per user and machine-wide, in any
+  // case: the verb is a key name) is one handler.
   for (std::size_t i = 0; i < list.size(); ++i) {
     for (std::size_t j = i + 1; j < list.size();) {
-      if (list[j].Program != list[i].Program || list[j].Verb != list[i].Verb) {
+      if (list[j].Program != list[i].Program || !text::EqualsNoCase(list[j].Verb, list[i].Verb)) {
         ++j;
         continue;
       }

@@ -24,6 +24,8 @@ std::string WithCrLfLineEnds(std::string_view text) {
 }
 
 void CommentQueue::Load() {
+  // Comments not yet on disk are not thrown away for an older file.
+  if (changed_) return;
   items_.clear();
   changed_ = false;
   auto doc = store::LoadStore(folder_, kCommentsFile);
@@ -78,6 +80,7 @@ void CommentQueue::Put(std::string_view global_id, std::string_view comment) {
 }
 
 void CommentQueue::RemoveAt(std::size_t index) {
+  if (index >= items_.size()) return;
   items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
   changed_ = true;
 }

@@ -27,7 +27,8 @@ class CommentQueue {
   explicit CommentQueue(app::DataFolder& data_folder) : folder_(data_folder) {}
 
   // Replaces the queue with "comments.xml" (or its ".bak"); line feeds read
-  // back as CR LF. A missing or broken file leaves the queue empty.
+  // back as CR LF. A missing or broken file leaves the queue empty; a queue
+  // with unsaved changes is kept as it is.
   void Load();
   // Writes the queue through the ".bak" sequence. A failed save is tried
   // again by the next SaveIfChanged.

@@ -26,18 +26,46 @@ std::optional<std::string> IconFileBytes(platform::Machine& machine, const IconS
 
 }  // namespace
 
+std::string IconCacheName(const SoftwareInfo& program) {
+  // The service's identifiers and the client's own keys live apart, so that
+  // a key that looks like an identifier cannot lend its icon to another program.
+  if (program.GlobalId.empty() && program.LocalId.empty()) return {};
+  const std::string name =
+      program.GlobalId.empty() ? kLocalIconPrefix + program.LocalId : program.GlobalId;
+  constexpr std::string_view kNotInNames = "\\/:*?\"<>|";
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || kNotInNames.find(c) != std::string_view::npos)
+      return {};
+  }
+  // Names Windows keeps for devices, whatever follows a dot.
+  const std::string stem = name.substr(0, name.find('.'));
+  static constexpr std::string_view kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  for (const std::string_view device : kDevices)
+    if (text::EqualsNoCase(stem, device)) return {};
+  const bool numbered_port =
+      stem.size() == 4 && stem[3] >= '0' && stem[3] <= '9' &&
+      (text::StartsWithNoCase(stem, "COM") || text::StartsWithNoCase(stem, "LPT"));
+  if (numbered_port) return {};
+  if (name.back() == '.' || name.back() == ' ') return {};
+  return name;
+}
+
 std::string IconCachePath(app::DataFolder& data_folder, const SoftwareInfo& program) {
-  const std::string& id = program.GlobalId.empty() ? program.LocalId : program.GlobalId;
-  return data_folder.GetDataFolder() + "cache\\icons\\" + id + ".ico";
+  const std::string name = IconCacheName(program);
+  if (name.empty()) return {};
+  return data_folder.GetDataFolder() + "cache\\icons\\" + name + ".ico";
+}
+
+void ForgetCachedIcon(platform::FileSystem& files, app::DataFolder& data_folder,
+                      const SoftwareInfo& program) {
+  if (const std::string path = IconCachePath(data_folder, program); !path.empty())
+    files.Delete(path).IgnoreError();
 }
 
 std::string CachedIconPath(platform::Machine& machine, app::DataFolder& data_folder,
                            const SoftwareInfo& program) {
-  if (program.GlobalId.empty() && program.LocalId.empty()) return {};
-  // A LocalId may hold characters no file name can.
-  const std::string& id = program.GlobalId.empty() ? program.LocalId : program.GlobalId;
-  if (id.find_first_of("\\/:*?\"<>|") != std::string::npos) return {};
   const std::string path = IconCachePath(data_folder, program);
+  if (path.empty()) return {};
   if (machine.files.Exists(path)) return path;
 
   ExtractedIcon found = ExtractProgramIcon(machine.shell, program, platform::IconSize::Small);

@@ -6,6 +6,7 @@
 #include "app/activity_log.h"
 #include "store/xml_text.h"
 #include "service/check_news.h"
+#include "service/icon_cache.h"
 #include "service/site_stats.h"
 #include "service/software_list_store.h"
 #include "service/usage_log_upload.h"
@@ -107,7 +108,11 @@ bool SoftwareListStore::ApplyProgramsAnswer(const store::XmlElement& programs,
     const std::string users_page = page("MeetOtherUsersUrl", "users/");
     const std::string questions_page = page("AskQuestionUrl", "questions/");
 
-    if (!id.empty()) p.GlobalId = id;
+    if (!id.empty() && id != p.GlobalId) {
+      // Its cached icon was kept under the name it had.
+      ForgetCachedIcon(machine_.files, data_folder_, p);
+      p.GlobalId = id;
+    }
     if (!name.empty()) p.Name = name;
     if (const std::string v = attr("V"); !v.empty()) {
       if (text::EqualsNoCase(v, "unknown")) {

@@ -256,8 +256,10 @@ void SoftwareListStore::CopyRunInfo(SoftwareInfo& program, const inventory::Prog
   ProgramRunInfo& r = program.rti;
   // Icons from another source are stale.
   if (r.IconFile != record.IconFile || r.IconFileIsUninstaller != record.IconFileIsUninstaller ||
-      r.cmdline.Path != record.cmdline.Path)
+      r.cmdline.Path != record.cmdline.Path) {
     program.ReleaseIcons();
+    ForgetCachedIcon(machine_.files, data_folder_, program);
+  }
   r.HasLiveRecord = true;
   r.LiveFileInfo.reset();
   if (record.Shortcut && record.Shortcut->Binary)

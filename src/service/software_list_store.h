@@ -165,12 +165,14 @@ class SoftwareListStore {
   // first failed pass.
   bool UploadAllIcons(const UploadSession& session, RequestOutcome& outcome);
 
-  // The comment dialog's starting values; nullopt for a program the service
-  // does not know (it cannot take comments).
+  // The comment dialog's starting values (the rating only with a queued
+  // comment); nullopt for a program the service does not know (it cannot
+  // take comments) or an index no longer in the list.
   std::optional<CommentDraft> CommentDraftFor(std::size_t index) const;
   // Applies what the user did in the comment dialog: queues the comment and
-  // the rating on OK; either way an automatic question is answered. True
-  // when a comment was queued. Ticking "do not ask again" in an automatic
+  // the rating on OK (an emptied comment withdraws the queued one); either
+  // way an automatic question is answered. True when a comment was queued;
+  // false for an index no longer in the list. Ticking "do not ask again" in an automatic
   // question is kept in the settings.
   bool WriteComment(std::size_t index, const CommentDialogResult& result);
   // Index of the queued comment for a GlobalId (without regard to case), or -1.
@@ -182,7 +184,7 @@ class SoftwareListStore {
   // "add_comment" for each queued comment in order, with its program's
   // pending rating. A comment the service refuses for good ("ExtendedError")
   // is dropped; any other failure keeps it and stops. True when the queue
-  // is empty at the end.
+  // is empty at the end. The requests run without the list's lock.
   bool SendComments(const UploadSession& session, RequestOutcome& outcome);
   // "rate_program" for each installed program with a pending rating;
   // `re_rated`: a program the service had a rating from this user for;
@@ -239,8 +241,8 @@ class SoftwareListStore {
   void LinkEntries();
   void SortInstalled();
   std::string Document() const;
-  // A pending rating went through: the service's sum and count follow.
-  static void RecordRatingSent(SoftwareInfo& program);
+  // Rating `sent` went through: the service's sum and count follow.
+  static void RecordRatingSent(SoftwareInfo& program, std::int32_t sent);
   std::size_t CountWantingIcons() const;
 
   platform::Machine& machine_;

@@ -1,5 +1,8 @@
 // What the client sends the service besides its report: icons the service
 // lacks, queued comments, ratings and the file types the programs open.
+#include <algorithm>
+#include <climits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,8 +18,13 @@ namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
-// An icon archive stops growing once its icons pass this many bytes.
+// An icon archive stops growing once its icons pass this many bytes, or
+// holds this many icons.
 constexpr std::uint64_t kIconArchiveBudget = 299'999;
+constexpr std::size_t kMaxIconsPerArchive = 200;
+// A service takes no single icon larger than this; sending one would get
+// the whole archive refused at every check.
+constexpr std::size_t kMaxIconBytes = 256u << 10;
 
 bool RatingPending(const SoftwareInfo& p) {
   return p.UserRating != 0 && p.UserRating != p.UserRatingOnServer;
@@ -52,13 +60,15 @@ bool SoftwareListStore::UploadIcons(const UploadSession& session, RequestOutcome
   std::vector<SoftwarePtr> walked;
   std::uint64_t total = 0;
   for (const Candidate& c : candidates) {
-    if (total > kIconArchiveBudget) break;
+    if (total > kIconArchiveBudget || icons.size() >= kMaxIconsPerArchive) break;
     walked.push_back(c.program);
     if (!c.wanting) continue;
     const std::string path = CachedIconPath(*c.wanting);
     if (path.empty()) continue;
     auto bytes = machine_.files.ReadAll(path);
-    if (!bytes) continue;  // gone meanwhile: written again next time
+    // Gone meanwhile (written again next time), or too large to be taken:
+    // counted as done, like a program without an icon.
+    if (!bytes || bytes->size() > kMaxIconBytes) continue;
     total += bytes->size();
     icons.push_back({c.wanting->GlobalId + ".ico", std::move(bytes).value()});
     packed.push_back(path);
@@ -135,7 +145,9 @@ bool SoftwareListStore::UploadAllIcons(const UploadSession& session, RequestOutc
 
 std::optional<CommentDraft> SoftwareListStore::CommentDraftFor(std::size_t index) const {
   Lock lock(mutex_);
-  const SoftwarePtr& p = installed_.at(index);
+  // The user interface may hold an index a refresh has just moved past.
+  if (index >= installed_.size()) return std::nullopt;
+  const SoftwarePtr& p = installed_[index];
   if (p->GlobalId.empty()) return std::nullopt;
   CommentDraft draft{p->Name, {}, 0};
   if (const int q = comments_.Find(p->GlobalId); q >= 0) {
@@ -147,7 +159,8 @@ std::optional<CommentDraft> SoftwareListStore::CommentDraftFor(std::size_t index
 
 bool SoftwareListStore::WriteComment(std::size_t index, const CommentDialogResult& result) {
   Lock lock(mutex_);
-  const SoftwarePtr p = installed_.at(index);
+  if (index >= installed_.size()) return false;
+  const SoftwarePtr p = installed_[index];
   if (p->GlobalId.empty()) return false;
   if (result.opened_automatically && result.dont_ask_again) {
     app::Settings(machine_.registry).SetDontAskWriteCommentsForNewSoft(1);
@@ -155,13 +168,22 @@ bool SoftwareListStore::WriteComment(std::size_t index, const CommentDialogResul
   if (!result.accepted && !result.opened_automatically) return false;
   // Asked about a new program: answered either way.
   p->Flags &= ~flag::kAddedLater;
+  bool queued = false;
   if (result.accepted) {
-    comments_.Put(p->GlobalId, result.text);
-    comments_.Save().IgnoreError();  // a failed save is tried again by the next Save()
+    const bool blank = result.text.find_first_not_of(" \t\r\n") == std::string::npos;
+    const int q = comments_.Find(p->GlobalId);
+    if (!blank) {
+      comments_.Put(p->GlobalId, result.text);
+      queued = true;
+    } else if (q >= 0) {
+      // Emptied: withdrawn (the service would refuse it and end the check).
+      comments_.RemoveAt(static_cast<std::size_t>(q));
+    }
+    comments_.SaveIfChanged();  // a failed save is tried again by the next Save()
     if (result.rating > 0 && result.rating <= 5) p->UserRating = result.rating;
   }
   Save().IgnoreError();
-  return result.accepted;
+  return queued;
 }
 
 int SoftwareListStore::FindQueuedComment(std::string_view global_id) const {
@@ -184,79 +206,106 @@ void SoftwareListStore::LoadComments() {
   comments_.Load();
 }
 
-void SoftwareListStore::RecordRatingSent(SoftwareInfo& p) {
+void SoftwareListStore::RecordRatingSent(SoftwareInfo& p, std::int32_t sent) {
+  // The service's totals are saturated numbers; they stay within range here.
+  std::int64_t sum = p.RatingsSum, count = p.RatingsCount;
   if (p.UserRatingOnServer != 0) {
-    p.RatingsSum -= p.UserRatingOnServer;
-    p.RatingsCount -= 1;
+    sum -= p.UserRatingOnServer;
+    count -= 1;
   }
-  p.UserRatingOnServer = p.UserRating;
-  p.RatingsSum += p.UserRating;
-  p.RatingsCount += 1;
+  p.UserRatingOnServer = sent;
+  sum += sent;
+  count += 1;
+  const auto clamp = [](std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, INT32_MAX));
+  };
+  p.RatingsSum = clamp(sum);
+  p.RatingsCount = clamp(count);
 }
 
+// The requests below run without the list's lock, so that the user interface
+// never waits for the network; what they change is applied under it after.
+
 bool SoftwareListStore::SendComments(const UploadSession& session, RequestOutcome& outcome) {
-  // Held throughout: the queue and the ratings must not change under a request.
-  Lock lock(mutex_);
-  bool rating_recorded = false;
-  const auto finish = [&](bool result) {
-    if (rating_recorded) Save().IgnoreError();
-    return result;
-  };
-  while (!comments_.empty()) {
-    const QueuedComment c = comments_.at(0);
+  for (;;) {
+    QueuedComment c;
+    std::optional<std::int32_t> rating;
+    {
+      Lock lock(mutex_);
+      if (comments_.empty()) return true;
+      c = comments_.at(0);
+      if (const int i = FindByGlobalId(c.Id); i >= 0) {
+        const SoftwareInfo& p = *installed_[static_cast<std::size_t>(i)];
+        if (RatingPending(p)) rating = p.UserRating;
+      }
+    }
     outcome.Begin();
-    const int index = FindByGlobalId(c.Id);
-    const SoftwarePtr program = index >= 0 ? installed_[static_cast<std::size_t>(index)] : nullptr;
-    const bool with_rating = program && RatingPending(*program);
     FormPoster form(session.connection.transport());
     AddIdentityFields(form, session.identity, session.client_build);
     form.AddField("Id", c.Id);
     form.AddField("Comment", c.Comment);
-    if (with_rating) form.AddField("Rating", std::to_string(program->UserRating));
-    if (!session.connection.Exchange(RequestMode::AddComment, form, outcome)) {
-      if (outcome.kind() == OutcomeKind::ServiceFailure &&
-          outcome.code() == AnswerCode::ExtendedError) {
-        // Refused for good (empty, too long, no such program): sending it
-        // again would only be refused again.
-        comments_.RemoveAt(0);
-        comments_.Save().IgnoreError();
+    if (rating) form.AddField("Rating", std::to_string(*rating));
+    const bool accepted = session.connection.Exchange(RequestMode::AddComment, form, outcome).has_value();
+    // Refused for good (empty, too long, no such program): sending it again
+    // would only be refused again.
+    const bool refused = !accepted && outcome.kind() == OutcomeKind::ServiceFailure &&
+                         outcome.code() == AnswerCode::ExtendedError;
+    if (!accepted && !refused) return false;
+
+    Lock lock(mutex_);
+    // Rewritten meanwhile: the new text stays queued and goes next.
+    if (const int q = comments_.Find(c.Id);
+        q >= 0 && comments_.at(static_cast<std::size_t>(q)).Comment == c.Comment) {
+      comments_.RemoveAt(static_cast<std::size_t>(q));
+      comments_.Save().IgnoreError();
+    }
+    if (accepted && rating) {
+      if (const int i = FindByGlobalId(c.Id); i >= 0) {
+        RecordRatingSent(*installed_[static_cast<std::size_t>(i)], *rating);
+        Save().IgnoreError();
       }
-      return finish(false);
     }
-    if (with_rating) {
-      RecordRatingSent(*program);
-      rating_recorded = true;
-    }
-    comments_.RemoveAt(0);
-    comments_.Save().IgnoreError();
+    if (refused) return false;
   }
-  return finish(true);
 }
 
 // Ratings
 
 bool SoftwareListStore::SendRatings(const UploadSession& session, RequestOutcome& outcome,
                                     bool* re_rated, bool* nothing_sent) {
-  Lock lock(mutex_);
+  struct Pending {
+    std::string id;
+    std::int32_t rating;
+  };
+  std::vector<Pending> pending;
+  {
+    Lock lock(mutex_);
+    for (const SoftwarePtr& p : installed_) {
+      if (RatingPending(*p) && !p->GlobalId.empty()) pending.push_back({p->GlobalId, p->UserRating});
+    }
+  }
   bool again = false, none = true;
   const auto finish = [&](bool result) {
     if (re_rated) *re_rated = again;
     if (nothing_sent) *nothing_sent = none;
-    // Ratings that went through stay recorded even when a later one failed.
-    if (result || !none) Save().IgnoreError();
     return result;
   };
   outcome.Begin();
-  for (const SoftwarePtr& p : installed_) {
-    if (!RatingPending(*p) || p->GlobalId.empty()) continue;
+  for (const Pending& r : pending) {
     outcome.Begin();
     FormPoster form(session.connection.transport());
     AddIdentityFields(form, session.identity, session.client_build);
-    form.AddField("Id", p->GlobalId);
-    form.AddField("Rating", std::to_string(p->UserRating));
+    form.AddField("Id", r.id);
+    form.AddField("Rating", std::to_string(r.rating));
+    // The first failure ends the round; those sent before it stay recorded.
     if (!session.connection.Exchange(RequestMode::RateProgram, form, outcome)) return finish(false);
-    if (p->UserRatingOnServer != 0) again = true;
-    RecordRatingSent(*p);
+    Lock lock(mutex_);
+    if (const int i = FindByGlobalId(r.id); i >= 0) {
+      SoftwareInfo& p = *installed_[static_cast<std::size_t>(i)];
+      if (p.UserRatingOnServer != 0) again = true;
+      RecordRatingSent(p, r.rating);
+      Save().IgnoreError();
+    }
     none = false;
   }
   if (none) outcome.SetSucceeded();

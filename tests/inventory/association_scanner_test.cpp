@@ -74,8 +74,8 @@ TEST_F(AssociationScannerTest, ProgramIdentifiersGiveTheKnownProgramsVerbs) {
   // Only an unknown program opens these: no entry.
   Set(RootKey::ClassesRoot, ".zzz", "", "zzzfile");
   Verbs(RootKey::ClassesRoot, "zzzfile", {{"open", Quoted(kOther)}});
-  // Offered as "xyzfile", the default "XyzFile" is not added again, and only
-  // the exact spelling marks the default.
+  // Offered as "xyzfile", the default "XyzFile" is not added again, and
+  // marks the default in any spelling (key names ignore case).
   Set(RootKey::ClassesRoot, ".xyz", "", "XyzFile");
   Set(RootKey::ClassesRoot, ".xyz\\OpenWithProgids", "xyzfile", "");
   Verbs(RootKey::ClassesRoot, "xyzfile", {{"open", Quoted(kViewer)}});
@@ -97,7 +97,7 @@ TEST_F(AssociationScannerTest, ProgramIdentifiersGiveTheKnownProgramsVerbs) {
                                                             H(true, "open", "", kViewer, 2)}));
   const ExtensionEntry* xyz = Find("xyz");
   ASSERT_NE(xyz, nullptr);
-  EXPECT_EQ(xyz->Handlers, (std::vector<AssociationHandler>{H(false, "open", "", kViewer, 2)}));
+  EXPECT_EQ(xyz->Handlers, (std::vector<AssociationHandler>{H(true, "open", "", kViewer, 2)}));
   EXPECT_EQ(Find("zzz"), nullptr);
 }
 
@@ -119,11 +119,10 @@ TEST_F(AssociationScannerTest, PerUserAndMachineWideRegistrationsMergeIntoOneEnt
   ASSERT_EQ(scanner.Count(), 2u);
   EXPECT_EQ(scanner.At(0).Extension, "Log");  // as the first key spells it
   // The per-user "open" takes the machine-wide description and default mark;
-  // verbs differing in case stay apart.
+  // verbs differing only in case are one (the per-user spelling kept).
   EXPECT_EQ(scanner.At(0).Handlers,
-            (std::vector<AssociationHandler>{H(false, "Edit", "", kEditor, 0),
-                                             H(true, "open", "Log File", kEditor, 0),
-                                             H(false, "edit", "Log File", kEditor, 0)}));
+            (std::vector<AssociationHandler>{H(false, "Edit", "Log File", kEditor, 0),
+                                             H(true, "open", "Log File", kEditor, 0)}));
   EXPECT_EQ(scanner.At(1).Extension, "md");
   EXPECT_EQ(scanner.At(1).Handlers,
             (std::vector<AssociationHandler>{H(true, "view", "Markdown", kViewer, 2)}));
@@ -131,7 +130,7 @@ TEST_F(AssociationScannerTest, PerUserAndMachineWideRegistrationsMergeIntoOneEnt
   // A second scan starts over.
   scanner.Scan();
   EXPECT_EQ(scanner.Count(), 2u);
-  EXPECT_EQ(scanner.At(0).Handlers.size(), 3u);
+  EXPECT_EQ(scanner.At(0).Handlers.size(), 2u);
 }
 
 TEST_F(AssociationScannerTest, AutoFileIdentifiersAreNoDefaultAndNotOffered) {

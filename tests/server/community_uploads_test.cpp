@@ -127,9 +127,9 @@ TEST_F(CommunityUploadsTest, CommentsAndRatingsReachTheServiceOnce) {
   EXPECT_EQ(Query("SELECT count(*) FROM comments"), "1");
 
   // A comment the service refuses for good leaves the queue with its message.
-  store_.WriteComment(alpha, {true, "   ", 0, false, false});
+  store_.WriteComment(alpha, {true, std::string(5000, 'x'), 0, false, false});
   EXPECT_FALSE(store_.SendComments(*session_, outcome_));
-  EXPECT_EQ(outcome_.Text(), "Your comment is empty.");
+  EXPECT_EQ(outcome_.Text(), "Your comment is too long.");
   EXPECT_TRUE(store_.QueuedComments().empty());
 }
 

@@ -3,6 +3,7 @@
 // queue and its file, ratings, and when the associations go out.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -96,7 +97,7 @@ TEST_F(UploadsTest, TheIconCacheHoldsTheWholeGroupOfTheFoundIcon) {
   SoftwarePtr p = Install("Viewer", "");
   // Loading the list's icons fills the cache, named by the LocalId until the
   // service gives the program an identifier.
-  const std::string by_local = CacheFile("Viewer");
+  const std::string by_local = CacheFile("local_Viewer");
   auto written = m.files.ReadAll(by_local);
   ASSERT_TRUE(written) << "the icon load did not fill the cache";
   auto group = platform::ReadIconGroup(*written, 0);
@@ -314,6 +315,97 @@ TEST_F(UploadsTest, ARatingIsSentOnce) {
   SoftwareListStore again{m.machine, folder, progress};
   again.Load();
   EXPECT_EQ(again.At(static_cast<std::size_t>(again.FindByLocalId("A")))->UserRatingOnServer, 1);
+}
+
+
+TEST_F(UploadsTest, CachedIconsFollowTheirSourceAndTheirName) {
+  SoftwarePtr p = Install("Viewer", "");
+  const std::string by_local = CacheFile("local_Viewer");
+  ASSERT_TRUE(m.files.Exists(by_local));
+  // A key that looks like an identifier keeps apart from the program that
+  // has that identifier.
+  SoftwareInfo other;
+  other.GlobalId = "Viewer";
+  EXPECT_EQ(IconCacheName(other), "Viewer");
+  EXPECT_EQ(IconCacheName(*p), "local_Viewer");
+  for (const char* bad : {"CON", "nul.txt", "COM1", "a/b", "a\x01b", "x."}) {
+    other.GlobalId = bad;
+    EXPECT_EQ(IconCacheName(other), "") << bad;
+  }
+
+  // The program's icon changes with an update: the cached one goes with the old.
+  const std::string exe = "C:\\Program Files\\Viewer\\Viewer.exe";
+  m.files.AddFile("C:\\Program Files\\Viewer\\new.exe",
+                  platform::BuildPeImage(nullptr, {{1, "", {24}}}));
+  m.registry.Write(RootKey::LocalMachine, std::string(kUninstall) + "Viewer", "DisplayIcon",
+                   RegValue::String("C:\\Program Files\\Viewer\\new.exe"));
+  m.registry.Write(RootKey::LocalMachine, std::string(kUninstall) + "Viewer", "DisplayVersion",
+                   RegValue::String("1.1"));
+  ASSERT_TRUE(store.Refresh());
+  auto group = platform::ReadIconGroup(m.files.ReadAll(by_local).value_or(""), 0);
+  ASSERT_TRUE(group);
+  ASSERT_EQ(group->images.size(), 1u);
+  EXPECT_EQ(group->images[0].width, 24);
+
+  // Identified by the service: the file under the old name goes.
+  auto doc = store::XmlDocument::Parse(R"(<Programs><P DN="Viewer" ID="31"/></Programs>)");
+  ASSERT_TRUE(store.ApplyProgramsAnswer(doc->Root(), {}));
+  EXPECT_EQ(p->GlobalId, "31");
+  EXPECT_FALSE(m.files.Exists(by_local));
+  EXPECT_EQ(store.CachedIconPath(*p), CacheFile("31"));
+}
+
+TEST_F(UploadsTest, AnIconTooLargeForTheServiceIsLeftOut) {
+  SoftwarePtr big = Install("A", "1");
+  SoftwarePtr small = Install("B", "2");
+  big->State |= state::kIconWanted;
+  small->State |= state::kIconWanted;
+  m.files.AddFile(CacheFile("1"), std::string(300000, 'x'));
+  http.SetHandler([](const platform::FakeHttpExchange&) { return Answer("OK"); });
+  ASSERT_TRUE(store.UploadAllIcons(session, outcome));
+  ASSERT_EQ(http.exchanges().size(), 1u);
+  EXPECT_EQ(Names(ArchiveIn(http.exchanges()[0].body)), (std::vector<std::string>{"2.ico"}));
+  EXPECT_FALSE(big->State & state::kIconWanted);  // counted as done
+}
+
+TEST_F(UploadsTest, TheListIsNotHeldWhileCommentsAndRatingsTravel) {
+  SoftwarePtr a = Install("A", "1");
+  const std::size_t i = static_cast<std::size_t>(store.FindByLocalId("A"));
+  ASSERT_TRUE(store.WriteComment(i, {true, "first", 3, false, false}));
+  // The user rewrites the comment and rates again while the first one is
+  // on its way: both changes stay, for the next round.
+  bool rewritten = false;
+  http.SetHandler([&](const platform::FakeHttpExchange&) {
+    if (!rewritten) {
+      rewritten = true;
+      EXPECT_TRUE(store.WriteComment(i, {true, "second", 5, false, false}));
+    }
+    return Answer("OK");
+  });
+  ASSERT_TRUE(store.SendComments(session, outcome));
+  ASSERT_EQ(http.exchanges().size(), 2u);
+  EXPECT_NE(http.exchanges()[0].body.find("Comment=first&Rating=3"), std::string::npos);
+  EXPECT_NE(http.exchanges()[1].body.find("Comment=second&Rating=5"), std::string::npos);
+  EXPECT_EQ(a->UserRatingOnServer, 5);
+  EXPECT_EQ(a->RatingsCount, 1);
+  EXPECT_EQ(a->RatingsSum, 5);
+  EXPECT_TRUE(store.QueuedComments().empty());
+
+  // An emptied comment withdraws the queued one; a stale index does nothing.
+  ASSERT_TRUE(store.WriteComment(i, {true, "third", 0, false, false}));
+  EXPECT_FALSE(store.WriteComment(i, {true, " \r\n ", 0, false, false}));
+  EXPECT_TRUE(store.QueuedComments().empty());
+  EXPECT_FALSE(store.WriteComment(99, {true, "x", 0, false, false}));
+  EXPECT_FALSE(store.CommentDraftFor(99));
+
+  // The service's totals are saturated: counting one more stays in range.
+  a->RatingsSum = INT32_MAX;
+  a->RatingsCount = INT32_MAX;
+  a->UserRatingOnServer = 0;
+  a->UserRating = 4;
+  ASSERT_TRUE(store.SendRatings(session, outcome));
+  EXPECT_EQ(a->RatingsSum, INT32_MAX);
+  EXPECT_EQ(a->RatingsCount, INT32_MAX);
 }
 
 }  // namespace

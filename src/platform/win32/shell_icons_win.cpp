@@ -2,6 +2,7 @@
 // indexes as resource ids, the chosen image scaled to the size asked for.
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/icon_resources.h"
@@ -75,19 +76,46 @@ BOOL CALLBACK FindGroupAt(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param) {
   return FALSE;  // stops the walk
 }
 
+// A group's images together are never more than this (a 256-pixel 32-bit
+// bitmap is 257 KiB; a group of the usual sizes stays far below).
+constexpr std::size_t kMaxGroupBytes = 4u << 20;
+
+// Whether [data, data + size) is readable memory: a malformed image can
+// name resources outside the file's mapping.
+bool Readable(const void* data, std::size_t size) {
+  const char* at = static_cast<const char*>(data);
+  const char* end = at + size;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (!VirtualQuery(at, &info, sizeof info) || info.State != MEM_COMMIT ||
+        (info.Protect & (PAGE_NOACCESS | PAGE_GUARD)))
+      return false;
+    at = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+  }
+  return true;
+}
+
 // A resource's bytes, valid while the module stays loaded.
 std::string_view ResourceBytes(HMODULE module, LPCWSTR name, LPCWSTR type) {
   HRSRC found = FindResourceW(module, name, type);
   if (!found) return {};
   HGLOBAL loaded = LoadResource(module, found);
   const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data) return {};
-  return {static_cast<const char*>(data), SizeofResource(module, found)};
+  const DWORD size = SizeofResource(module, found);
+  if (!data || !Readable(data, size)) return {};
+  return {static_cast<const char*>(data), size};
+}
+
+// A full path: a bare name would make the loader search for a library.
+bool IsFullPath(std::string_view path) {
+  return (path.size() > 2 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) ||
+         path.rfind("\\\\", 0) == 0;
 }
 
 }  // namespace
 
 std::optional<std::string> Win32Shell::ReadIconGroupFile(std::string_view module, int index) {
+  if (!IsFullPath(module)) return std::nullopt;
   // Mapped as a data file: nothing runs, only the pages holding the
   // resources are read, and images the loader would reject as programs
   // still give their resources.
@@ -109,15 +137,24 @@ std::optional<std::string> Win32Shell::ReadIconGroupFile(std::string_view module
   }
   // GRPICONDIR: reserved, type (1 for icons), count, then the entries.
   if (group.size() < 6) return std::nullopt;
-  WORD count = 0;
+  WORD type = 0, count = 0;
+  memcpy(&type, group.data() + 2, sizeof type);
   memcpy(&count, group.data() + 4, sizeof count);
-  if (group.size() < 6 + std::size_t{count} * sizeof(GroupIconEntry)) return std::nullopt;
+  if (type != 1 || group.size() < 6 + std::size_t{count} * sizeof(GroupIconEntry))
+    return std::nullopt;
   IconGroup out;
+  std::size_t total = 0;
+  std::vector<WORD> taken;
   for (WORD i = 0; i < count; ++i) {
     GroupIconEntry e;
     memcpy(&e, group.data() + 6 + std::size_t{i} * sizeof e, sizeof e);
+    // Entries naming one image again cannot multiply the file.
+    if (std::find(taken.begin(), taken.end(), e.id) != taken.end()) continue;
+    taken.push_back(e.id);
     const std::string_view image = ResourceBytes(loaded.get(), MAKEINTRESOURCEW(e.id), RT_ICON);
     if (image.empty()) continue;
+    if (total + image.size() > kMaxGroupBytes) break;
+    total += image.size();
     IconImage img;
     img.width = e.width ? e.width : 256;
     img.height = e.height ? e.height : 256;
