@@ -39,6 +39,8 @@ Result<std::unique_ptr<KorvanService>> KorvanService::Start(ServeOptions options
   fe.threads = options.threads;
   fe.limits = options.service.limits;
   fe.log = options.log;
+  fe.tls_cert = options.tls_cert;
+  fe.tls_key = options.tls_key;
   ProtocolService& protocol = *service->protocol_;
   service->front_end_ = std::make_unique<FrontEnd>(
       fe, [&protocol](const ModeRequest& request, const Status& problem) {

@@ -21,6 +21,9 @@ struct ServeOptions {
   CredentialCost credential_cost;
   // Imported into a database whose catalogue is empty; none when empty.
   std::string starting_catalogue;
+  // PEM certificate (chain) and key: HTTPS instead of HTTP.
+  std::string tls_cert;
+  std::string tls_key;
   LogSink log;
 };
 

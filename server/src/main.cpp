@@ -1,7 +1,7 @@
 // korvan-service: the reference web service of the Korvan client.
 //   serve [--db FILE] [--listen HOST:PORT] [--min-build N] [--update-url URL]
 //         [--installer-params TEXT] [--learn N] [--catalogue FILE.csv | --catalogue ""]
-//         [--new-accounts-per-minute N]
+//         [--new-accounts-per-minute N] [--tls-cert FILE.pem --tls-key FILE.pem]
 //   catalogue set NAME [--publisher P] [--stable V] [--beta V] [--home-page URL] [--db FILE]
 //   catalogue import FILE.csv [--db FILE]
 //   catalogue list [TEXT] [--db FILE]
@@ -44,6 +44,7 @@ constexpr char kUsage[] =
     "                            [--update-url URL] [--installer-params TEXT] [--learn N]\n"
     "                            [--catalogue FILE.csv]  (seeds an empty database; \"\" for none)\n"
     "                            [--new-accounts-per-minute N]  (per address, 60; 0 for no limit)\n"
+    "                            [--tls-cert FILE.pem --tls-key FILE.pem]  (HTTPS only)\n"
     "       korvan-service catalogue set NAME [--publisher P] [--stable V] [--beta V]\n"
     "                                         [--home-page URL]\n"
     "       korvan-service catalogue import FILE.csv | list [TEXT]\n"
@@ -60,7 +61,7 @@ int Usage(const std::string& message) {
 const std::set<std::string>& OptionsOf(const Args& a) {
   static const std::set<std::string> serve = {"--db", "--listen", "--min-build", "--update-url",
                                               "--installer-params", "--learn", "--catalogue",
-                                              "--new-accounts-per-minute"};
+                                              "--new-accounts-per-minute", "--tls-cert", "--tls-key"};
   static const std::set<std::string> set = {"--db", "--publisher", "--stable", "--beta",
                                             "--home-page"};
   static const std::set<std::string> db_only = {"--db"};
@@ -132,8 +133,12 @@ int Serve(const Args& a) {
   const auto guests = Number(Option(a, "--new-accounts-per-minute", "60"), 0, 1 << 30);
   if (!guests) return Usage("--new-accounts-per-minute wants a number, 0 for no limit");
   o.service.new_accounts_per_minute = *guests;
+  o.tls_cert = Option(a, "--tls-cert");
+  o.tls_key = Option(a, "--tls-key");
+  if (o.tls_cert.empty() != o.tls_key.empty()) return Usage("--tls-cert and --tls-key go together");
+  const std::string scheme = o.tls_cert.empty() ? "http" : "https";
   o.database = Database(a);
-  o.service.site_origin = "http://" + (o.host == "127.0.0.1" ? std::string("localhost") : o.host) +
+  o.service.site_origin = scheme + "://" + (o.host == "127.0.0.1" ? std::string("localhost") : o.host) +
                           ":" + std::to_string(o.port);
   o.starting_catalogue = Option(a, "--catalogue", std::string(KV_SERVER_DATA_DIR) + "/catalogue.csv");
   static std::mutex log_mutex;
@@ -145,7 +150,7 @@ int Serve(const Args& a) {
   if (!signal) return Fail(signal.status().ToString());
   auto service = KorvanService::Start(o);
   if (!service) return Fail(service.status().ToString());
-  std::cout << "korvan-service: serving http://" << o.host << ":" << service->port() << "/ from "
+  std::cout << "korvan-service: serving " << scheme << "://" << o.host << ":" << service->port() << "/ from "
             << o.database << std::endl;
   const auto got = signal->Wait();
   std::cout << "korvan-service: signal " << got.value_or(0) << ", stopping" << std::endl;

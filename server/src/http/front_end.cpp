@@ -111,7 +111,9 @@ struct FrontEnd::Impl {
   FrontEndOptions options;
   FallbackHandler fallback;
   std::map<std::string, ModeHandler, std::less<>> modes;
-  httplib::Server server;
+  // An SSLServer when a certificate is given; made by the front end's constructor.
+  std::unique_ptr<httplib::Server> owned_server;
+  httplib::Server& server() { return *owned_server; }
   std::thread thread;
   std::mutex stop_mutex;
   bool started = false;
@@ -228,32 +230,35 @@ struct FrontEnd::Impl {
   void Configure() {
     const unsigned threads =
         options.threads != 0 ? options.threads : std::max(4u, std::thread::hardware_concurrency());
-    server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    server().new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     // Without it a reply on a kept-alive connection waits for the peer's
     // delayed ACK: ~43 ms and ~300 requests a second instead of 0.15 ms.
-    server.set_tcp_nodelay(true);
+    server().set_tcp_nodelay(true);
     // Address reuse alone: cpp-httplib's default also shares the port
     // with a second server, which would then take half the requests.
-    server.set_socket_options([](int sock) {
+    server().set_socket_options([](int sock) {
       const int yes = 1;
       setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    server.set_keep_alive_max_count(1000);
-    server.set_keep_alive_timeout(static_cast<time_t>(options.keep_alive.count()));
-    server.set_read_timeout(static_cast<time_t>(options.io_timeout.count()));
-    server.set_write_timeout(static_cast<time_t>(options.io_timeout.count()));
-    server.set_payload_max_length(options.limits.max_body);
-    server.set_pre_routing_handler(
+    server().set_keep_alive_max_count(1000);
+    server().set_keep_alive_timeout(static_cast<time_t>(options.keep_alive.count()));
+    server().set_read_timeout(static_cast<time_t>(options.io_timeout.count()));
+    server().set_write_timeout(static_cast<time_t>(options.io_timeout.count()));
+    server().set_payload_max_length(options.limits.max_body);
+    server().set_pre_routing_handler(
         [this](const httplib::Request& req, httplib::Response& res) { return PreRoute(req, res); });
-    server.Post("/kv\\.php",
+    server().Post("/kv\\.php",
                 [this](const httplib::Request& req, httplib::Response& res) { ServeMode(req, res); });
-    server.set_logger([this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
+    server().set_logger([this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
   }
 };
 
 FrontEnd::FrontEnd(FrontEndOptions options, FallbackHandler fallback) : impl_(std::make_unique<Impl>()) {
   impl_->options = std::move(options);
   impl_->fallback = std::move(fallback);
+  const FrontEndOptions& o = impl_->options;
+  if (o.tls_cert.empty()) impl_->owned_server = std::make_unique<httplib::Server>();
+  else impl_->owned_server = std::make_unique<httplib::SSLServer>(o.tls_cert.c_str(), o.tls_key.c_str());
 }
 
 FrontEnd::~FrontEnd() { Stop(); }
@@ -263,7 +268,7 @@ void FrontEnd::AddMode(std::string mode, ModeHandler handler) {
 }
 
 void FrontEnd::Get(const std::string& pattern, PageHandler handler) {
-  impl_->server.Get(pattern, std::move(handler));
+  impl_->server().Get(pattern, std::move(handler));
 }
 
 Status FrontEnd::Start() {
@@ -271,6 +276,10 @@ Status FrontEnd::Start() {
   std::lock_guard lock(s.stop_mutex);
   if (s.started) return Status::Error(ErrorKind::Other, "the front end was started before");
   s.started = true;
+  if (!s.server().is_valid()) {
+    return Status::Error(ErrorKind::Corrupt, "cannot use the certificate " + s.options.tls_cert +
+                                                 " with the key " + s.options.tls_key);
+  }
   s.Configure();
 
   const std::string& host = s.options.host;
@@ -278,15 +287,15 @@ Status FrontEnd::Start() {
       (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(s.options.port);
   errno = 0;
   int port = s.options.port;
-  if (port == 0) port = s.server.bind_to_any_port(host);
-  else if (!s.server.bind_to_port(host, port)) port = -1;
+  if (port == 0) port = s.server().bind_to_any_port(host);
+  else if (!s.server().bind_to_port(host, port)) port = -1;
   if (port <= 0) return ListenFailure(where, errno);
   port_ = port;
 
-  s.thread = std::thread([&s] { s.server.listen_after_bind(); });
+  s.thread = std::thread([&s] { s.server().listen_after_bind(); });
   // A stop() before the loop runs would be lost and leave it running.
   const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (!s.server.is_running()) {
+  while (!s.server().is_running()) {
     if (Clock::now() > deadline) return Status::Error(ErrorKind::Other, "the HTTP loop did not start");
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -299,7 +308,7 @@ void FrontEnd::Stop() {
   // cpp-httplib asserts when stopped twice.
   if (!s.thread.joinable() || s.stopped) return;
   s.stopped = true;
-  s.server.stop();
+  s.server().stop();
   s.thread.join();
 }
 

@@ -57,6 +57,9 @@ struct FrontEndOptions {
   // for one at most.
   std::chrono::seconds keep_alive{5};
   LogSink log;
+  // PEM files; with both set the front end speaks HTTPS only.
+  std::string tls_cert;
+  std::string tls_key;
 };
 
 class FrontEnd {
