@@ -28,7 +28,8 @@ cmake --build --preset mingw -j "$jobs"
 
 step "test HTTP server for the WinINet tests"
 http_dir=$(mktemp -d)
-build/native/tests/http_server/kv_test_http_server --port-file "$http_dir/port" >/dev/null &
+build/native/tests/http_server/kv_test_http_server --port-file "$http_dir/port" --tls-name localhost \
+  >/dev/null &
 http_pid=$!
 stop_http() {
   if [ -n "$http_pid" ]; then
@@ -47,6 +48,9 @@ done
 KV_TEST_HTTP=$(sed -n 's/^KV_TEST_HTTP=//p' "$http_dir/port" 2>/dev/null || true)
 [ -n "$KV_TEST_HTTP" ] || { echo "the test HTTP server did not start" >&2; exit 1; }
 export KV_TEST_HTTP
+# Its certificate, as the Windows tests name the file.
+KV_TEST_HTTP_CA="Z:$(printf '%s' "$http_dir/port.pem" | tr / '\\')"
+export KV_TEST_HTTP_CA
 
 step "Windows tests under Wine"
 . scripts/wine-env.sh

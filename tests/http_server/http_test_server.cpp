@@ -124,9 +124,10 @@ bool AddExtension(X509* cert, int nid, const char* value) {
   return added;
 }
 
-// A self-signed certificate for 127.0.0.1 (not "localhost"), valid a day:
-// it is its own authority, so a CA file holding it makes it trusted.
-bool MakeCertificate(Key* key, Cert* cert, std::string* pem) {
+// A self-signed certificate for 127.0.0.1 (not "localhost") and `dns_name`
+// when given, valid a day: it is its own authority, so a CA file holding it
+// makes it trusted.
+bool MakeCertificate(Key* key, Cert* cert, std::string* pem, const std::string& dns_name) {
   key->reset(EVP_EC_gen("P-256"));
   cert->reset(X509_new());
   if (!*key || !*cert) return false;
@@ -140,7 +141,8 @@ bool MakeCertificate(Key* key, Cert* cert, std::string* pem) {
       X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, cn, -1, -1, 0) != 1 ||
       X509_set_issuer_name(c, name) != 1 ||
       !AddExtension(c, NID_basic_constraints, "critical,CA:TRUE") ||
-      !AddExtension(c, NID_subject_alt_name, "IP:127.0.0.1") ||
+      !AddExtension(c, NID_subject_alt_name,
+                    ("IP:127.0.0.1" + (dns_name.empty() ? "" : ",DNS:" + dns_name)).c_str()) ||
       X509_sign(c, key->get(), EVP_sha256()) == 0) {
     return false;
   }
@@ -320,7 +322,7 @@ bool HttpTestServer::Start(std::string* error) {
 
   Key key;
   Cert cert;
-  if (!MakeCertificate(&key, &cert, &certificate_pem_)) {
+  if (!MakeCertificate(&key, &cert, &certificate_pem_, tls_dns_name_)) {
     *error = "cannot make the TLS certificate";
     return false;
   }

@@ -46,6 +46,9 @@ class HttpTestServer {
   HttpTestServer(const HttpTestServer&) = delete;
   HttpTestServer& operator=(const HttpTestServer&) = delete;
 
+  // Before Start: the certificate also names this host (Wine checks names
+  // only against DNS entries, so its tests connect by name).
+  void set_tls_dns_name(std::string name) { tls_dns_name_ = std::move(name); }
   // Binds the four ports and starts serving (once per object); false, with
   // `error` set, when a port cannot be had.
   bool Start(std::string* error = nullptr);
@@ -74,6 +77,7 @@ class HttpTestServer {
   int silent_port_ = 0;
   int refused_port_ = 0;
   std::string certificate_pem_;
+  std::string tls_dns_name_;
 };
 
 }  // namespace kv::http_test

@@ -1,8 +1,8 @@
-// kv_test_http_server --port-file FILE: runs the test HTTP server until
+// kv_test_http_server --port-file FILE [--tls-name HOST]: runs the test HTTP server until
 // SIGTERM or SIGINT, for the Wine tests of the WinINet transport. FILE gets
 // one line "KV_TEST_HTTP=127.0.0.1:<http>:<silent>:<refused>:<https>",
 // written under a temporary name and renamed, so a reader never sees half
-// of it.
+// of it; "FILE.pem" gets the https port's self-signed certificate.
 #include <signal.h>
 
 #include <cstdio>
@@ -14,7 +14,7 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: kv_test_http_server --port-file FILE\n");
+  std::fprintf(stderr, "usage: kv_test_http_server --port-file FILE [--tls-name HOST]\n");
   return 2;
 }
 
@@ -30,10 +30,12 @@ bool WritePortFile(const std::string& path, const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string port_file;
+  std::string port_file, tls_name;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--port-file") == 0 && i + 1 < argc) {
       port_file = argv[++i];
+    } else if (std::strcmp(argv[i], "--tls-name") == 0 && i + 1 < argc) {
+      tls_name = argv[++i];
     } else {
       return Usage();
     }
@@ -50,6 +52,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);  // a client that hangs up mid-reply
 
   kv::http_test::HttpTestServer server;
+  server.set_tls_dns_name(tls_name);
   std::string error;
   if (!server.Start(&error)) {
     std::fprintf(stderr, "kv_test_http_server: %s\n", error.c_str());
@@ -59,6 +62,11 @@ int main(int argc, char** argv) {
                            std::to_string(server.silent_port()) + ":" +
                            std::to_string(server.refused_port()) + ":" +
                            std::to_string(server.https_port()) + "\n";
+  // The https port's certificate first ("<FILE>.pem"): once FILE is there, so is it.
+  if (!WritePortFile(port_file + ".pem", server.certificate_pem())) {
+    std::fprintf(stderr, "kv_test_http_server: cannot write %s.pem\n", port_file.c_str());
+    return 1;
+  }
   if (!WritePortFile(port_file, line)) {
     std::fprintf(stderr, "kv_test_http_server: cannot write %s\n", port_file.c_str());
     return 1;
