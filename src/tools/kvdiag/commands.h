@@ -31,6 +31,7 @@ int RunSoftlist(const Args& args);   // cmd_softlist.cpp
 int RunRefresh(const Args& args);    // cmd_softlist.cpp
 int RunAccount(const Args& args);    // cmd_account.cpp
 int RunAssociations(const Args& args);  // cmd_associations.cpp
+int RunCheck(const Args& args);         // cmd_check.cpp
 int RunPrepareMachine(const Args& args);  // cmd_prepare_win.cpp (Windows only)
 
 // Exit code 2 with a usage line on stderr.
