@@ -46,9 +46,18 @@ bool IsOutOfDate(const SoftwareInfo& p, bool ignore_beta) {
          (!ignore_beta && IsOlderVersion(p.VerInstalled, p.VerLatestBeta));
 }
 
+// A count is pending only while its State bit is.
+std::int32_t NewComments(const SoftwareInfo& p) {
+  return p.State & service::state::kNewComments ? p.nNewComments : 0;
+}
+std::int32_t NewQuestions(const SoftwareInfo& p) {
+  return p.State & service::state::kNewQuestions ? p.nNewQuestions : 0;
+}
+
 struct CheckReport {
   std::string site;
   const char* step = "check";  // where it stopped: "account", "refresh" or "check"
+  AccountState account = AccountState::NoAccount;
   bool ok = false;
   RequestOutcome outcome;
   bool has_new_versions = false;
@@ -69,6 +78,7 @@ void PrintJson(const CheckReport& r) {
   std::string s = "{\"site\": " + JsonQuote(r.site);
   s += std::string(", \"ok\": ") + (r.ok ? "true" : "false");
   s += ", \"step\": " + JsonQuote(r.step);
+  s += ", \"account\": " + JsonQuote(AccountStateName(r.account));
   s += ", \"outcome\": " + JsonQuote(o.Text());
   s += ", \"kind\": " + std::to_string(static_cast<int>(o.kind()));
   s += ", \"code\": " + std::to_string(static_cast<int>(o.code()));
@@ -92,10 +102,8 @@ void PrintJson(const CheckReport& r) {
   for (std::size_t i = 0; i < r.pending.size(); ++i) {
     const SoftwareInfo& p = *r.pending[i];
     s += (i ? ",\n  " : "\n  ") + std::string("{\"name\": ") + JsonQuote(p.Name) +
-         ", \"new_comments\": " +
-         std::to_string(p.State & service::state::kNewComments ? p.nNewComments : 0) +
-         ", \"new_questions\": " +
-         std::to_string(p.State & service::state::kNewQuestions ? p.nNewQuestions : 0) + "}";
+         ", \"new_comments\": " + std::to_string(NewComments(p)) +
+         ", \"new_questions\": " + std::to_string(NewQuestions(p)) + "}";
   }
   s += "],\n \"news\": [";
   for (std::size_t i = 0; i < r.news.size(); ++i) {
@@ -114,6 +122,10 @@ void PrintText(const CheckReport& r) {
   if (o.ResultCode() == service::AnswerCode::OldClientVersion) {
     std::printf("update address        %s\n", o.update_url().c_str());
     std::printf("installer parameters  %s\n", o.installer_params().c_str());
+  }
+  if (r.account == AccountState::LoginFailed || r.account == AccountState::RegistrationFailed) {
+    std::printf("account %s: the user decides (kvdiag account guest | login | register)\n",
+                AccountStateName(r.account));
   }
   if (!r.ok) return;
   const auto names = [](const char* what, const std::vector<std::string>& list) {
@@ -140,9 +152,7 @@ void PrintText(const CheckReport& r) {
   if (!r.pending.empty()) {
     TableRows rows = {{"Name", "New comments", "New questions"}};
     for (const SoftwarePtr& p : r.pending)
-      rows.push_back({p->Name,
-                      std::to_string(p->State & service::state::kNewComments ? p->nNewComments : 0),
-                      std::to_string(p->State & service::state::kNewQuestions ? p->nNewQuestions : 0)});
+      rows.push_back({p->Name, std::to_string(NewComments(*p)), std::to_string(NewQuestions(*p))});
     PrintColumns(rows, "  ");
   }
   std::printf("\nSite news (%zu)\n", r.news.size());
@@ -197,7 +207,8 @@ int RunCheck(const Args& in) {
     const std::string bundled = app::Settings(machine.registry).BundledWithSN();
     account.SendAccountRequest(connection, build, bundled, &store);
   }
-  if (account.state() != AccountState::Ready) {
+  r.account = account.state();
+  if (r.account != AccountState::Ready) {
     r.step = "account";
     r.outcome = account.outcome();
   } else if (!store.Refresh()) {
