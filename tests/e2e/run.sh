@@ -8,6 +8,11 @@
 # and both must equal expected.json. The one thing normalised is the user's
 # profile folder, which is C:\Users\user on the fake machine and
 # C:\users\<login> under Wine: both become C:\Users\user.
+# Then a check for updates against korvan-service on loopback, natively over
+# the replay and under Wine in the prepared prefix: the first check teaches
+# the service the programs, a newer catalogue version marks exactly that
+# program, an uninstalled program is reported and no longer counted; under
+# Wine also a service that wants a newer client and one that is down.
 # Usage: tests/e2e/run.sh [native|wine|all]   (default all)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
@@ -15,9 +20,12 @@ cd "$here"
 what=${1:-all}
 fixture=tests/e2e/machine
 native_kvdiag=${KV_NATIVE_BUILD:-build/native}/src/tools/kvdiag/kvdiag
+service_bin=${KV_NATIVE_BUILD:-build/native}/server/korvan-service
 mingw=${KV_MINGW_BUILD:-build/mingw}
 work=$mingw/e2e
 failed=0
+# Loopback must not go through a proxy (libcurl, and WinINet under Wine).
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
 
 compare() {  # label actual.json [expected.json]
   python3 - "${3:-$fixture/expected.json}" "$2" "$1" <<'EOF'
@@ -55,12 +63,106 @@ need() {
 }
 mkdir -p "$work"
 
+# korvan-service on a free loopback port: start_service DB [serve options...]
+# sets $site; stop_services ends every one started.
+service_pids=()
+start_service() {
+  local db=$1 log=$1.$((${#service_pids[@]} + 1)).log
+  shift
+  "$service_bin" serve --db "$db" --listen 127.0.0.1:0 "$@" >"$log" 2>&1 &
+  service_pids+=($!)
+  site=
+  for _ in $(seq 100); do
+    site=$(sed -n 's|^korvan-service: serving \(http://[^/]*\)/.*|\1|p' "$log")
+    [ -n "$site" ] && return 0
+    kill -0 "${service_pids[-1]}" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "korvan-service did not start:"; cat "$log"
+  exit 1
+}
+stop_services() {
+  for p in "${service_pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  service_pids=()
+}
+trap stop_services EXIT
+
+# check_expect LABEL FILE PYEXPR EXPECTED: PYEXPR over the JSON document `d`
+# of FILE, as JSON, must be EXPECTED.
+check_expect() {
+  local got
+  got=$(python3 -c 'import json, sys; d = json.load(open(sys.argv[1])); print(json.dumps(eval(sys.argv[2])))' \
+    "$2" "$3" 2>&1) || got="(unreadable: $got)"
+  if [ "$got" = "$4" ]; then echo "$1: $3 = $got"
+  else echo "$1: $3 = $got, expected $4"; failed=1; fi
+}
+# Names of the newer-version list, and of the programs of a softlist whose
+# State has the new-version bit.
+newer='sorted(p["name"] for p in d["newer"])'
+marked='sorted(p["Name"] for p in d["installed"] if p["State"] & 8)'
+# How many installs of PROGRAM the service counts for machine GUID: installs DB GUID PROGRAM
+installs() {
+  python3 - "$@" <<'PY'
+import sqlite3, sys
+db, guid, name = sys.argv[1:]
+c = sqlite3.connect(db)
+print(c.execute("SELECT COUNT(*) FROM installs i JOIN machines m ON m.id = i.machine_id "
+                "JOIN programs p ON p.id = i.program_id WHERE m.guid = ? AND p.name = ?",
+                (guid, name)).fetchone()[0])
+PY
+}
+expect_installs() {  # label db guid program count
+  local n; n=$(installs "$2" "$3" "$4")
+  if [ "$n" = "$5" ]; then echo "$1: the service counts $4 $n time(s)"
+  else echo "$1: the service counts $4 $n time(s), expected $5"; failed=1; fi
+}
+
 if [ "$what" = native ] || [ "$what" = all ]; then
   echo "== native replay"
   need "$native_kvdiag" native
   "$native_kvdiag" inventory --json --reg "$fixture/programs.reg" --machine "$fixture/machine.json" \
     >"$work/native.json"
   compare native "$work/native.json" || failed=1
+
+  echo "== native check against korvan-service"
+  need "$service_bin" native
+  rm -rf "$work/native-check" && mkdir -p "$work/native-check"
+  nc=$work/native-check
+  start_service "$nc/korvan.db"
+  # The uninstall: the same machine without Kestrel FTP's entry, files and shortcuts.
+  python3 - "$fixture" "$nc" <<'PY'
+import json, sys
+fixture, out = sys.argv[1:]
+lines, skip = [], False
+for line in open(f"{fixture}/programs.reg", encoding="utf-8").read().splitlines(keepends=True):
+    if line.startswith("["): skip = line.rstrip().endswith("\\Uninstall\\Kestrel FTP]")
+    if not skip: lines.append(line)
+open(f"{out}/programs-after.reg", "w", encoding="utf-8").write("".join(lines))
+m = json.load(open(f"{fixture}/machine.json"))
+for part in ("executables", "shortcuts"):
+    m[part] = [e for e in m[part] if "Kestrel FTP" not in json.dumps(e)]
+json.dump(m, open(f"{out}/machine-after.json", "w"))
+PY
+  native_check() {  # name reg machine
+    "$native_kvdiag" check --json --site "$site" --data "$nc/data" --reg "$2" --machine "$3" \
+      >"$nc/$1.json" || { echo "native check $1 failed:"; cat "$nc/$1.json"; failed=1; }
+  }
+  native_check first "$fixture/programs.reg" "$fixture/machine.json"
+  check_expect "native check first" "$nc/first.json" "$newer" '[]'
+  guid=$("$native_kvdiag" account --json --data "$nc/data" |
+    python3 -c 'import json, sys; print(json.load(sys.stdin)["machine"])')
+  expect_installs "native check first" "$nc/korvan.db" "$guid" "Kestrel FTP" 1
+  "$service_bin" catalogue set "Orbit Notes" --stable 2.5 --db "$nc/korvan.db" >/dev/null
+  native_check second "$fixture/programs.reg" "$fixture/machine.json"
+  check_expect "native check second" "$nc/second.json" "$newer" '["Orbit Notes"]'
+  check_expect "native check second" "$nc/second.json" 'd["has_new_versions"]' true
+  "$native_kvdiag" softlist --json --data "$nc/data" >"$nc/softlist.json"
+  check_expect "native softlist" "$nc/softlist.json" "$marked" '["Orbit Notes"]'
+  native_check third "$nc/programs-after.reg" "$nc/machine-after.json"
+  check_expect "native check third" "$nc/third.json" 'd["refresh"]["removed"]' '["Kestrel FTP"]'
+  expect_installs "native check third" "$nc/korvan.db" "$guid" "Kestrel FTP" 0
+  expect_installs "native check third" "$nc/korvan.db" "$guid" "Orbit Notes" 1
+  stop_services
 fi
 
 if [ "$what" = wine ] || [ "$what" = all ]; then
@@ -74,7 +176,7 @@ if [ "$what" = wine ] || [ "$what" = all ]; then
   rm -rf "$WINEPREFIX" "$HOME"
   mkdir -p "$HOME"
   . scripts/wine-env.sh
-  trap kv_wine_stop EXIT
+  trap 'stop_services; kv_wine_stop' EXIT
   start=$SECONDS
   timeout 120 bash -c '. scripts/wine-env.sh && kv_wine_start'
   echo "prefix ready in $((SECONDS - start)) s"
@@ -161,6 +263,64 @@ for name in sorted(os.listdir(sys.argv[1])):
 print("icon cache: image counts", counts)
 sys.exit(0 if 3 in counts and 2 in counts else 1)
 PY
+
+  echo "== check under Wine against korvan-service"
+  need "$service_bin" native
+  wc=$work/wine-check
+  rm -rf "$wc" && mkdir -p "$wc"
+  start_service "$wc/korvan.db"
+  wine_check() {  # name [options]: the JSON answer in $wc/name.json, or its text in name.txt
+    local name=$1 rc=0
+    shift
+    timeout 60 wine "$kvdiag_exe" check --site "$site" "$@" </dev/null | tr -d '\r' >"$wc/$name" ||
+      rc=$?
+    return $rc
+  }
+  wine_check first.json --json || { echo "wine check first failed:"; cat "$wc/first.json"; failed=1; }
+  check_expect "wine check first" "$wc/first.json" "$newer" '[]'
+  guid=$(timeout 60 wine "$kvdiag_exe" account --json </dev/null |
+    python3 -c 'import json, sys; print(json.load(sys.stdin)["machine"])')
+  expect_installs "wine check first" "$wc/korvan.db" "$guid" "Kestrel FTP" 1
+  "$service_bin" catalogue set "Orbit Notes" --stable 2.5 --db "$wc/korvan.db" >/dev/null
+  wine_check second.json --json || { echo "wine check second failed"; failed=1; }
+  check_expect "wine check second" "$wc/second.json" "$newer" '["Orbit Notes"]'
+  check_expect "wine check second" "$wc/second.json" 'd["has_new_versions"]' true
+  timeout 60 wine "$kvdiag_exe" softlist --json </dev/null | tr -d '\r' >"$wc/softlist.json"
+  check_expect "wine softlist" "$wc/softlist.json" "$marked" '["Orbit Notes"]'
+
+  # Kestrel FTP uninstalled: its entry, its folder and its shortcuts gone.
+  timeout 60 wine reg delete \
+    'HKLM\SOFTWARE\WOW6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Kestrel FTP' /f \
+    </dev/null >/dev/null 2>&1 || { echo "cannot delete Kestrel FTP's uninstall entry"; failed=1; }
+  for folder in 'C:\Program Files (x86)\Kestrel FTP' \
+                'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Kestrel FTP'; do
+    rm -rf "$(winepath -u "$folder" 2>/dev/null)"
+  done
+  wine_check third.json --json || { echo "wine check third failed"; failed=1; }
+  check_expect "wine check third" "$wc/third.json" 'd["refresh"]["removed"]' '["Kestrel FTP"]'
+  expect_installs "wine check third" "$wc/korvan.db" "$guid" "Kestrel FTP" 0
+  expect_installs "wine check third" "$wc/korvan.db" "$guid" "Orbit Notes" 1
+
+  # A service that wants a newer client build says where to get it.
+  build=$(sed -n 's/^set(KV_VERSION_BUILD \([0-9]*\))/\1/p' CMakeLists.txt)
+  start_service "$wc/korvan.db" --min-build $((build + 1)) \
+    --update-url http://127.0.0.1/korvan-setup.exe --installer-params /S
+  if wine_check old-client.txt; then echo "wine check old client: succeeded"; failed=1; fi
+  if grep -q '^update address *http://127.0.0.1/korvan-setup.exe$' "$wc/old-client.txt" &&
+     grep -q '^installer parameters */S$' "$wc/old-client.txt"; then
+    echo "wine check old client: $(head -1 "$wc/old-client.txt"), update address given"
+  else
+    echo "wine check old client: no update address in:"; cat "$wc/old-client.txt"; failed=1
+  fi
+
+  # A service that is down: the network failure, and the list left as it was.
+  stop_services
+  cp "$softlist" "$wc/softList.before"
+  if wine_check down.txt; then echo "wine check down: succeeded"; failed=1; fi
+  if grep -q 'Unknown network error' "$wc/down.txt"; then echo "wine check down: $(cat "$wc/down.txt")"
+  else echo "wine check down: no network failure in:"; cat "$wc/down.txt"; failed=1; fi
+  if cmp -s "$softlist" "$wc/softList.before"; then echo "wine check down: softList.xml unchanged"
+  else echo "wine check down: softList.xml changed"; failed=1; fi
 fi
 
 exit $failed

@@ -26,19 +26,6 @@ using service::AccountState;
 constexpr const char* kUsage =
     "account [--json] [--data DIR] [--site URL] [guest | login EMAIL | register EMAIL NAME]";
 
-const char* StateName(AccountState s) {
-  switch (s) {
-    case AccountState::NoAccount: return "none";
-    case AccountState::GuestWanted: return "guest wanted";
-    case AccountState::Registering: return "registering";
-    case AccountState::LoggingIn: return "signing in";
-    case AccountState::Ready: return "ready";
-    case AccountState::LoginFailed: return "sign-in failed";
-    case AccountState::RegistrationFailed: return "registration failed";
-  }
-  return "?";
-}
-
 void PrintAccount(const std::string& guid, const service::AccountRecord& r, bool json) {
   const service::AccountCounters& n = r.counters;
   if (json) {
@@ -48,7 +35,8 @@ void PrintAccount(const std::string& guid, const service::AccountRecord& r, bool
         "\"questions\": %d, \"answers\": %d, \"new_unread_answers\": %d, \"comments\": %d, "
         "\"replies\": %d, \"new_unread_replies\": %d, \"last_check\": %llu, "
         "\"last_good_check\": %llu}\n",
-        JsonQuote(guid).c_str(), static_cast<int>(r.state), JsonQuote(StateName(r.state)).c_str(),
+        JsonQuote(guid).c_str(), static_cast<int>(r.state),
+        JsonQuote(AccountStateName(r.state)).c_str(),
         JsonQuote(r.id).c_str(), JsonQuote(r.login).c_str(), JsonQuote(r.email).c_str(),
         JsonQuote(r.name).c_str(), r.is_guest ? "true" : "false",
         r.password_digest.empty() ? "false" : "true", JsonQuote(r.page_url).c_str(), n.questions,
@@ -58,7 +46,7 @@ void PrintAccount(const std::string& guid, const service::AccountRecord& r, bool
     return;
   }
   std::printf("machine   %s\n", guid.empty() ? "(none)" : guid.c_str());
-  std::printf("state     %d (%s)\n", static_cast<int>(r.state), StateName(r.state));
+  std::printf("state     %d (%s)\n", static_cast<int>(r.state), AccountStateName(r.state));
   std::printf("id        %s%s\n", r.id.c_str(), r.is_guest ? " (guest)" : "");
   std::printf("login     %s\n", r.login.c_str());
   std::printf("name      %s\n", r.name.c_str());
@@ -70,6 +58,19 @@ void PrintAccount(const std::string& guid, const service::AccountRecord& r, bool
 }
 
 }  // namespace
+
+const char* AccountStateName(AccountState s) {
+  switch (s) {
+    case AccountState::NoAccount: return "none";
+    case AccountState::GuestWanted: return "guest wanted";
+    case AccountState::Registering: return "registering";
+    case AccountState::LoggingIn: return "signing in";
+    case AccountState::Ready: return "ready";
+    case AccountState::LoginFailed: return "sign-in failed";
+    case AccountState::RegistrationFailed: return "registration failed";
+  }
+  return "?";
+}
 
 int RunAccount(const Args& in) {
   Args args = in;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "service/user_account.h"
+
 namespace kv::diag {
 
 using Args = std::vector<std::string>;
@@ -31,7 +33,11 @@ int RunSoftlist(const Args& args);   // cmd_softlist.cpp
 int RunRefresh(const Args& args);    // cmd_softlist.cpp
 int RunAccount(const Args& args);    // cmd_account.cpp
 int RunAssociations(const Args& args);  // cmd_associations.cpp
+int RunCheck(const Args& args);         // cmd_check.cpp
 int RunPrepareMachine(const Args& args);  // cmd_prepare_win.cpp (Windows only)
+
+// "ready", "sign-in failed", ... (cmd_account.cpp).
+const char* AccountStateName(service::AccountState state);
 
 // Exit code 2 with a usage line on stderr.
 int UsageError(const char* usage);

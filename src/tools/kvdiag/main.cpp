@@ -30,6 +30,8 @@ const std::vector<Command>& Commands() {
        "account [--json] [--data DIR] [--site URL] [guest | login EMAIL | register EMAIL NAME]",
        RunAccount},
       {"associations", "associations [--json] [--data DIR] [--reg FILE...]", RunAssociations},
+      {"check", "check [--json] [--site URL] [--data DIR] [--reg FILE...] [--machine DESC.json]",
+       RunCheck},
 #ifdef _WIN32
       {"prepare-machine", "prepare-machine DESC.json [--reg FILE...]", RunPrepareMachine},
 #endif
