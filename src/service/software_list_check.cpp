@@ -192,9 +192,9 @@ bool SoftwareListStore::SendReport(const UploadSession& session, const ReportEnv
   outcome.SetSucceeded();
   {
     Lock lock(mutex_);
-    // Both have been told to the service now.
+    // Told to the service now. The unmatched identifiers were emptied when
+    // the answer was applied; those it named anew go in the next report.
     removed_.clear();
-    unmatched_ids_.clear();
     Save().IgnoreError();
   }
   if (FirstProgramNeedingIcon()) {

@@ -73,7 +73,7 @@ start_service() {
   service_pids+=($!)
   site=
   for _ in $(seq 100); do
-    site=$(sed -n 's|^korvan-service: serving \(http://[^/]*\)/.*|\1|p' "$log")
+    site=$(sed -n 's|^korvan-service: serving \(https\{0,1\}://[^/]*\)/.*|\1|p' "$log")
     [ -n "$site" ] && return 0
     kill -0 "${service_pids[-1]}" 2>/dev/null || break
     sleep 0.1
@@ -162,6 +162,33 @@ PY
   check_expect "native check third" "$nc/third.json" 'd["refresh"]["removed"]' '["Kestrel FTP"]'
   expect_installs "native check third" "$nc/korvan.db" "$guid" "Kestrel FTP" 0
   expect_installs "native check third" "$nc/korvan.db" "$guid" "Orbit Notes" 1
+  stop_services
+
+  # Over HTTPS with a certificate of an authority made here: trusted with
+  # that authority (--ca), refused without it.
+  tls=$nc/tls && mkdir -p "$tls"
+  ec=(-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes)
+  openssl req -x509 "${ec[@]}" -days 1 -subj "/CN=Korvan e2e authority" -keyout "$tls/ca.key" \
+    -out "$tls/ca.pem" -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,keyCertSign" 2>/dev/null
+  openssl req "${ec[@]}" -subj "/CN=127.0.0.1" -keyout "$tls/server.key" -out "$tls/server.csr" 2>/dev/null
+  printf 'subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' >"$tls/ext"
+  openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" -CAcreateserial \
+    -days 1 -extfile "$tls/ext" -out "$tls/server.pem" 2>/dev/null
+  start_service "$tls/korvan.db" --tls-cert "$tls/server.pem" --tls-key "$tls/server.key"
+  if "$native_kvdiag" check --json --site "$site" --ca "$tls/ca.pem" --data "$tls/data" \
+      --reg "$fixture/programs.reg" --machine "$fixture/machine.json" >"$tls/trusted.json"; then
+    echo "native check over $site: trusted with its authority"
+  else
+    echo "native check over $site failed:"; cat "$tls/trusted.json"; failed=1
+  fi
+  if "$native_kvdiag" check --json --site "$site" --data "$tls/data-untrusting" \
+      --reg "$fixture/programs.reg" --machine "$fixture/machine.json" >"$tls/untrusted.json"; then
+    echo "native check over $site without its authority succeeded"; failed=1
+  else
+    check_expect "native check over $site without its authority" "$tls/untrusted.json" \
+      '"certificate not trusted" in d.get("reason", "")' true
+  fi
   stop_services
 fi
 

@@ -273,5 +273,23 @@ TEST_F(CheckTest, TheSequenceAndWhatAFailureKeeps) {
   EXPECT_DOUBLE_EQ(range.current(), 100.0);
 }
 
+
+TEST_F(CheckTest, AReportAnswerNamingAnUnknownProgramIsToldBackNextTime) {
+  SoftwarePtr foo = Install("Foo", "2.0");
+  store.set_unmatched_ids({"41"});
+  http.SetHandler([](const platform::FakeHttpExchange&) {
+    return Answer(R"(<Programs><P ID="7" DN="Foo 2.0" V="2.0"/><P ID="55" N="Nope"/></Programs>)");
+  });
+  ASSERT_TRUE(store.SendReport(services.session, {}, rules, outcome)) << outcome.Text();
+  const std::string body = http.exchanges()[0].body;
+  const std::size_t zip = body.find("PK\x03\x04");
+  auto sent = ReadZipArchive(std::string_view(body).substr(
+      zip, body.rfind("\r\n--" + std::string(kMultipartBoundary)) - zip));
+  ASSERT_TRUE(sent && !sent->empty());
+  EXPECT_NE(sent->front().data.find("<ProgramIdList>41"), std::string::npos);  // reported once ...
+  EXPECT_EQ(store.unmatched_ids(), (std::vector<std::string>{"55"}));  // ... the new one kept
+  EXPECT_NE(store.BuildReport({}).find("<ProgramIdList>55"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kv::service

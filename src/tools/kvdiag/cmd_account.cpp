@@ -17,6 +17,7 @@
 #include "tools/kvdiag/commands.h"
 #include "tools/kvdiag/diag_machine.h"
 #include "tools/kvdiag/json_out.h"
+#include "tools/kvdiag/service_options.h"
 
 namespace kv::diag {
 namespace {
@@ -24,7 +25,7 @@ namespace {
 using service::AccountState;
 
 constexpr const char* kUsage =
-    "account [--json] [--data DIR] [--site URL] [guest | login EMAIL | register EMAIL NAME]";
+    "account [--json] [--data DIR] [--site URL] [--ca FILE] [guest | login EMAIL | register EMAIL NAME]";
 
 void PrintAccount(const std::string& guid, const service::AccountRecord& r, bool json) {
   const service::AccountCounters& n = r.counters;
@@ -77,11 +78,11 @@ int RunAccount(const Args& in) {
   DiagMachine dm(args);
   if (!dm.ok() || !dm.TakeDataOption(args)) return 1;
   bool json = false;
-  std::string site;
+  ServiceOptions service_options;
   Args words;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--json") json = true;
-    else if (args[i] == "--site" && i + 1 < args.size()) site = args[++i];
+    else if (service_options.Take(args, i)) continue;
     else if (args[i].rfind("--", 0) == 0) return UsageError(kUsage);
     else words.push_back(args[i]);
   }
@@ -91,10 +92,7 @@ int RunAccount(const Args& in) {
     return UsageError(kUsage);
   }
   app::ServiceConfig config = app::ServiceConfig::Load(dm.machine().registry);
-  if (!site.empty() && !app::ParseEndpoint(site, config.site)) {
-    std::fprintf(stderr, "kvdiag: --site wants scheme://host[:port], not %s\n", site.c_str());
-    return 2;
-  }
+  if (!service_options.Apply(config)) return 2;
 
   app::DataFolder folder(dm.machine());
   service::MachineIdentity identity(folder);
@@ -120,7 +118,7 @@ int RunAccount(const Args& in) {
       PrintFailure("change", "the account", changed);
       return 1;
     }
-    auto http = platform::MakeSystemHttpTransport();
+    auto http = service_options.Transport();
     service::ServiceConnection connection(*http, config);
     const std::string build = service::OwnClientBuild(dm.machine().shell);
     const std::string bundled = app::Settings(dm.machine().registry).BundledWithSN();

@@ -21,6 +21,7 @@
 #include "service/user_account.h"
 #include "text/format.h"
 #include "tools/kvdiag/commands.h"
+#include "tools/kvdiag/service_options.h"
 #include "tools/kvdiag/diag_machine.h"
 #include "tools/kvdiag/json_out.h"
 #include "tools/kvdiag/table_out.h"
@@ -36,7 +37,7 @@ using service::SoftwareInfo;
 using service::SoftwarePtr;
 
 constexpr const char* kUsage =
-    "check [--json] [--site URL] [--data DIR] [--reg FILE...] [--machine DESC.json]";
+    "check [--json] [--site URL] [--ca FILE] [--data DIR] [--reg FILE...] [--machine DESC.json]";
 
 // Out of date: a latest version the user cares about orders above the
 // installed one. The State bit only says the check found it news.
@@ -80,6 +81,9 @@ void PrintJson(const CheckReport& r) {
   s += ", \"step\": " + JsonQuote(r.step);
   s += ", \"account\": " + JsonQuote(AccountStateName(r.account));
   s += ", \"outcome\": " + JsonQuote(o.Text());
+  // Why the network failed (a refused certificate, a time-out); the user's
+  // text does not say.
+  if (!o.network_reason()) s += ", \"reason\": " + JsonQuote(o.network_reason().ToString());
   s += ", \"kind\": " + std::to_string(static_cast<int>(o.kind()));
   s += ", \"code\": " + std::to_string(static_cast<int>(o.code()));
   s += ", \"update_url\": " + JsonQuote(o.update_url());
@@ -119,6 +123,7 @@ void PrintText(const CheckReport& r) {
   const RequestOutcome& o = r.outcome;
   std::printf("%s: %s%s\n", r.site.c_str(), r.ok ? "" : (std::string(r.step) + " failed: ").c_str(),
               o.Text().c_str());
+  if (!o.network_reason()) std::printf("reason  %s\n", o.network_reason().ToString().c_str());
   if (o.ResultCode() == service::AnswerCode::OldClientVersion) {
     std::printf("update address        %s\n", o.update_url().c_str());
     std::printf("installer parameters  %s\n", o.installer_params().c_str());
@@ -168,21 +173,14 @@ int RunCheck(const Args& in) {
   DiagMachine dm(args);
   if (!dm.ok() || !dm.TakeDataOption(args) || !dm.ApplyMachineOption(args)) return 1;
   bool json = false;
-  std::string site;
+  ServiceOptions service_options;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--json") json = true;
-    else if (args[i] == "--site" && i + 1 < args.size()) site = args[++i];
-    else return UsageError(kUsage);
+    else if (!service_options.Take(args, i)) return UsageError(kUsage);
   }
   platform::Machine& machine = dm.machine();
   app::ServiceConfig config = app::ServiceConfig::Load(machine.registry);
-  if (!site.empty()) {
-    if (!app::ParseEndpoint(site, config.site)) {
-      std::fprintf(stderr, "kvdiag: --site wants scheme://host[:port], not %s\n", site.c_str());
-      return 2;
-    }
-    config.upload = config.site;
-  }
+  if (!service_options.Apply(config)) return 2;
   const bool ignore_beta = app::Settings(machine.registry).IgnoreBetaVersions();
 
   app::DataFolder folder(machine);
@@ -196,7 +194,7 @@ int RunCheck(const Args& in) {
   stats.Load();
   service::NewsInbox inbox;
 
-  auto http = platform::MakeSystemHttpTransport();
+  auto http = service_options.Transport();
   service::ServiceConnection connection(*http, config);
   const std::string build = service::OwnClientBuild(machine.shell);
 

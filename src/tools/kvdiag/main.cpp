@@ -27,10 +27,10 @@ const std::vector<Command>& Commands() {
        "refresh [--json] [--floor] [--data DIR] [--reg FILE...] [--machine DESC.json]",
        RunRefresh},
       {"account",
-       "account [--json] [--data DIR] [--site URL] [guest | login EMAIL | register EMAIL NAME]",
+       "account [--json] [--data DIR] [--site URL] [--ca FILE] [guest | login EMAIL | register EMAIL NAME]",
        RunAccount},
       {"associations", "associations [--json] [--data DIR] [--reg FILE...]", RunAssociations},
-      {"check", "check [--json] [--site URL] [--data DIR] [--reg FILE...] [--machine DESC.json]",
+      {"check", "check [--json] [--site URL] [--ca FILE] [--data DIR] [--reg FILE...] [--machine DESC.json]",
        RunCheck},
 #ifdef _WIN32
       {"prepare-machine", "prepare-machine DESC.json [--reg FILE...]", RunPrepareMachine},
