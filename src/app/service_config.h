@@ -12,11 +12,13 @@ namespace kv::app {
 
 struct ServiceEndpoint {
   std::string scheme = "http";  // "http" or "https"
-  std::string host = "127.0.0.1";
+  // The local reference service; by name, so that its program pages
+  // ("NAME.localhost:8080") resolve to loopback in a browser too.
+  std::string host = "localhost";
   int port = 8080;
 
   bool secure() const { return scheme == "https"; }
-  // "http://127.0.0.1:8080"; the port is left out when it is the scheme's default.
+  // "http://localhost:8080"; the port is left out when it is the scheme's default.
   std::string Origin() const;
   // Origin() + `path` ("/uninstalled.php?userid=...").
   std::string Url(std::string_view path) const { return Origin() + std::string(path); }

@@ -70,7 +70,7 @@ struct CommentDialogResult {
 struct AnswerRules {
   // "host[:port]" of the site: program and publisher pages are
   // "http://" + short name + "." + this + "/".
-  std::string site_host = "127.0.0.1:8080";
+  std::string site_host = "localhost:8080";
   bool ignore_beta_versions = false;
 
   static AnswerRules From(const app::ServiceConfig& config, bool ignore_beta_versions);

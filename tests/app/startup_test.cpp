@@ -103,11 +103,11 @@ TEST(BuildNumberTest, ThirdComponentOrQuestionMarks) {
 TEST(ServiceConfigTest, DefaultsPointAtTheLocalService) {
   FakeMachine m;
   const ServiceConfig c = ServiceConfig::Load(m.registry);
-  EXPECT_EQ(c.site.Origin(), "http://127.0.0.1:8080");
-  EXPECT_EQ(c.upload.Origin(), "http://127.0.0.1:8080");
+  EXPECT_EQ(c.site.Origin(), "http://localhost:8080");
+  EXPECT_EQ(c.upload.Origin(), "http://localhost:8080");
   EXPECT_EQ(UninstalledPageUrl(c, "", "17"),
-            "http://127.0.0.1:8080/uninstalled.php?userid=&build=17");
-  EXPECT_EQ(BugReportUrl(c), "http://127.0.0.1:8080/bug_report.php?type=client");
+            "http://localhost:8080/uninstalled.php?userid=&build=17");
+  EXPECT_EQ(BugReportUrl(c), "http://localhost:8080/bug_report.php?type=client");
 }
 
 TEST(ServiceConfigTest, RegistryOverridesEachPartAndIgnoresGarbage) {

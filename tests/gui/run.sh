@@ -149,7 +149,7 @@ uninstalled_page() {
   local url
   url=$(tr -d '\r' <"$WINEPREFIX/drive_c/kvgui-url.txt" 2>/dev/null)
   echo "  opened: $url"
-  [ "$url" = "http://127.0.0.1:8080/uninstalled.php?userid=&build=$build_number" ] &&
+  [ "$url" = "http://localhost:8080/uninstalled.php?userid=&build=$build_number" ] &&
     in_log "{openafteruninstpage} has been requested." && in_log "Uninstalled." && running
 }
 check "/OpenAfterUninstPage opens the uninstalled page and ends while another instance runs" \
@@ -163,7 +163,7 @@ bug_report() {
   local url
   url=$(tr -d '\r' <"$WINEPREFIX/drive_c/kvgui-url.txt" 2>/dev/null)
   echo "  opened: $url"
-  [ "$url" = "http://127.0.0.1:8080/bug_report.php?type=client" ] &&
+  [ "$url" = "http://localhost:8080/bug_report.php?type=client" ] &&
     ! kv wait-dialog 0 >/dev/null && running
 }
 check "\"Report a bug\" opens the bug-report page" bug_report
