@@ -33,6 +33,7 @@ class SitePagesTest : public ::testing::Test {
     ServiceOptions o;
     o.site_origin = std::string("http://") + kSite;
     o.failed_sign_ins_per_minute = 3;
+    o.new_accounts_per_minute = 4;
     ASSERT_NO_FATAL_FAILURE(loop_.Start(o));
   }
 
@@ -187,6 +188,25 @@ TEST_F(SitePagesTest, HostsRouteToProgramPublisherOrMainSite) {
   EXPECT_EQ(Get(kSite, "/style.css").status, 200);
 }
 
+TEST_F(SitePagesTest, HomeShowsTheLatestNewsEscaped) {
+  {
+    auto tx = loop_.service().storage().Begin(true);
+    ASSERT_TRUE(tx);
+    for (int i = 1; i <= 7; ++i) {
+      ASSERT_TRUE(tx->AddNews({0, "day " + std::to_string(i), "News <" + std::to_string(i) + ">",
+                               i == 7 ? "javascript:alert(1)" : "http://example.com/" + std::to_string(i), i}));
+    }
+    ASSERT_TRUE(tx->Commit());
+  }
+  const Reply home = Get(kSite, "/");
+  EXPECT_EQ(home.status, 200);
+  EXPECT_TRUE(Has(home.body, "News &lt;7&gt;")) << home.body;
+  EXPECT_FALSE(Has(home.body, "javascript:"));  // only web addresses become links
+  EXPECT_LT(home.body.find("News &lt;7&gt;"), home.body.find("News &lt;6&gt;"));
+  EXPECT_TRUE(Has(home.body, "News &lt;3&gt;"));
+  EXPECT_FALSE(Has(home.body, "News &lt;2&gt;"));  // five at most
+}
+
 TEST_F(SitePagesTest, SearchAndCommentsAreEscaped) {
   const ClientIdentity me = Guest(std::string(32, 'B'));
   auto programs = Report(me, {{"Seven Zip", "23.1", "Igor Pavlov"}, {"Notepad Plus", "8.6", "Don Ho"}});
@@ -293,6 +313,12 @@ TEST_F(SitePagesTest, BugReportsAndRemindersAreRecorded) {
   EXPECT_EQ(Query("SELECT email, IFNULL(user_id, 0) FROM password_reminders ORDER BY id"),
             "ann@example.com," + ann.id + "|nobody@example.com,0");
   EXPECT_EQ(Post("/remind/", "email=").status, 400);
+
+  // Stored forms are limited per address (four a minute here).
+  EXPECT_EQ(Post("/remind/", "email=c%40example.com").status, 200);
+  EXPECT_EQ(Post("/remind/", "email=d%40example.com").status, 429);
+  EXPECT_EQ(Post("/bug_report.php", "text=again").status, 429);
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM password_reminders"), "3");
 
   // The protocol's own endpoint still takes its posts.
   FormPoster form(loop_.http());

@@ -108,7 +108,8 @@ SitePages::SitePages(Storage& storage, Credentials& credentials, const ServiceOp
     : storage_(storage),
       credentials_(credentials),
       clock_(clock ? std::move(clock) : Clock([] { return std::int64_t(std::time(nullptr)); })),
-      failed_sign_ins_(options.failed_sign_ins_per_minute, 60) {
+      failed_sign_ins_(options.failed_sign_ins_per_minute, 60),
+      form_posts_(options.new_accounts_per_minute, 60) {
   std::string_view origin = options.site_origin;
   const std::size_t scheme_end = origin.find("://");
   scheme_ = scheme_end == std::string_view::npos ? "http" : std::string(origin.substr(0, scheme_end));
@@ -401,6 +402,9 @@ SitePages::Page SitePages::BugReportPost(const httplib::Request& req, const Form
   }
   report.peer = req.remote_addr;
   report.received_at = clock_();
+  if (!form_posts_.Take(report.peer, report.received_at)) {
+    return Html(429, "Report a problem", BugReportForm(report.kind, "Too many reports from your address. Please wait a minute."));
+  }
   auto tx = storage_.Begin(true);
   if (!tx) return Unavailable();
   if (!tx->AddBugReport(report) || !tx->Commit()) return Unavailable();
@@ -412,6 +416,9 @@ SitePages::Page SitePages::ReminderPost(const httplib::Request& req, const Form*
   const std::string email = form ? Lower(Trim(form->Value("email").value_or(""))) : "";
   if (email.empty() || email.size() > kMaxEmail || email.find('@') == std::string::npos) {
     return Html(400, "Forgot your password?", ReminderForm("Please give a valid e-mail address."));
+  }
+  if (!form_posts_.Take(req.remote_addr, clock_())) {
+    return Html(429, "Forgot your password?", ReminderForm("Too many requests from your address. Please wait a minute."));
   }
   auto tx = storage_.Begin(true);
   if (!tx) return Unavailable();

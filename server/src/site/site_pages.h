@@ -48,6 +48,7 @@ class SitePages {
   std::string site_host_;  // lower case, with its port when it has one
   Clock clock_;
   AttemptLimiter failed_sign_ins_;
+  AttemptLimiter form_posts_;  // stored forms per address, so that no one fills the tables
 };
 
 }  // namespace kv::server
