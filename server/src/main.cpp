@@ -140,14 +140,15 @@ int Serve(const Args& a) {
   o.tls_key = Option(a, "--tls-key");
   if (o.tls_cert.empty() != o.tls_key.empty()) return Usage("--tls-cert and --tls-key go together");
   const std::string scheme = o.tls_cert.empty() ? "http" : "https";
+  const std::string origin = Option(a, "--site-origin");
+  if (!origin.empty() && !origin.starts_with("http://") && !origin.starts_with("https://")) {
+    return Usage("--site-origin wants an http:// or https:// address");
+  }
   o.database = Database(a);
   o.service.site_origin = scheme + "://" + (o.host == "127.0.0.1" ? std::string("localhost") : o.host) +
                           ":" + std::to_string(o.port);
   // Program pages live on subdomains of its host, which the listening address may not name.
-  if (const std::string origin = Option(a, "--site-origin"); !origin.empty()) {
-    if (!origin.starts_with("http://") && !origin.starts_with("https://")) {
-      return Usage("--site-origin wants an http:// or https:// address");
-    }
+  if (!origin.empty()) {
     o.service.site_origin = origin;
     while (o.service.site_origin.ends_with("/")) o.service.site_origin.pop_back();
   }
