@@ -59,6 +59,9 @@ Result<std::unique_ptr<KorvanService>> KorvanService::Start(ServeOptions options
                                         request.remote_address)};
     });
   }
+  service->site_ = std::make_unique<SitePages>(*service->storage_, *service->credentials_,
+                                               options.service);
+  service->site_->Register(*service->front_end_);
   if (Status s = service->front_end_->Start(); !s) return s;
   return service;
 }

@@ -8,6 +8,7 @@
 #include "accounts/credentials.h"
 #include "http/front_end.h"
 #include "protocol/protocol_service.h"
+#include "site/site_pages.h"
 #include "storage/storage.h"
 
 namespace kv::server {
@@ -44,6 +45,7 @@ class KorvanService {
   std::unique_ptr<Storage> storage_;
   std::unique_ptr<Credentials> credentials_;
   std::unique_ptr<ProtocolService> protocol_;
+  std::unique_ptr<SitePages> site_;  // before the front end, which calls it
   std::unique_ptr<FrontEnd> front_end_;
 };
 

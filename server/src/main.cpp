@@ -2,6 +2,7 @@
 //   serve [--db FILE] [--listen HOST:PORT] [--min-build N] [--update-url URL]
 //         [--installer-params TEXT] [--learn N] [--catalogue FILE.csv | --catalogue ""]
 //         [--new-accounts-per-minute N] [--tls-cert FILE.pem --tls-key FILE.pem]
+//         [--site-origin URL]
 //   catalogue set NAME [--publisher P] [--stable V] [--beta V] [--home-page URL] [--db FILE]
 //   catalogue import FILE.csv [--db FILE]
 //   catalogue list [TEXT] [--db FILE]
@@ -45,6 +46,7 @@ constexpr char kUsage[] =
     "                            [--catalogue FILE.csv]  (seeds an empty database; \"\" for none)\n"
     "                            [--new-accounts-per-minute N]  (per address, 60; 0 for no limit)\n"
     "                            [--tls-cert FILE.pem --tls-key FILE.pem]  (HTTPS only)\n"
+    "                            [--site-origin URL]  (the site's address, http://localhost:PORT)\n"
     "       korvan-service catalogue set NAME [--publisher P] [--stable V] [--beta V]\n"
     "                                         [--home-page URL]\n"
     "       korvan-service catalogue import FILE.csv | list [TEXT]\n"
@@ -61,7 +63,8 @@ int Usage(const std::string& message) {
 const std::set<std::string>& OptionsOf(const Args& a) {
   static const std::set<std::string> serve = {"--db", "--listen", "--min-build", "--update-url",
                                               "--installer-params", "--learn", "--catalogue",
-                                              "--new-accounts-per-minute", "--tls-cert", "--tls-key"};
+                                              "--new-accounts-per-minute", "--tls-cert", "--tls-key",
+                                              "--site-origin"};
   static const std::set<std::string> set = {"--db", "--publisher", "--stable", "--beta",
                                             "--home-page"};
   static const std::set<std::string> db_only = {"--db"};
@@ -137,9 +140,18 @@ int Serve(const Args& a) {
   o.tls_key = Option(a, "--tls-key");
   if (o.tls_cert.empty() != o.tls_key.empty()) return Usage("--tls-cert and --tls-key go together");
   const std::string scheme = o.tls_cert.empty() ? "http" : "https";
+  const std::string origin = Option(a, "--site-origin");
+  if (!origin.empty() && !origin.starts_with("http://") && !origin.starts_with("https://")) {
+    return Usage("--site-origin wants an http:// or https:// address");
+  }
   o.database = Database(a);
   o.service.site_origin = scheme + "://" + (o.host == "127.0.0.1" ? std::string("localhost") : o.host) +
                           ":" + std::to_string(o.port);
+  // Program pages live on subdomains of its host, which the listening address may not name.
+  if (!origin.empty()) {
+    o.service.site_origin = origin;
+    while (o.service.site_origin.ends_with("/")) o.service.site_origin.pop_back();
+  }
   o.starting_catalogue = Option(a, "--catalogue", std::string(KV_SERVER_DATA_DIR) + "/catalogue.csv");
   static std::mutex log_mutex;
   o.log = [](std::string_view line) {

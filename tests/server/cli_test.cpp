@@ -267,6 +267,7 @@ TEST_F(CliTest, AWrongCommandLineSaysSoAndTouchesNoDatabase) {
       {"serve", "--listen", "127.0.0.1:70000", "--catalogue", ""},
       {"serve", "--min-build", "17x", "--catalogue", ""},
       {"serve", "--learn", "0", "--catalogue", ""},
+      {"serve", "--site-origin", "korvan.example", "--catalogue", ""},
   };
   const auto check = [&](const std::vector<std::string>& args, const Outcome& o) {
     std::string line;

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace kv::server {
 namespace {
@@ -111,6 +112,7 @@ struct FrontEnd::Impl {
   FrontEndOptions options;
   FallbackHandler fallback;
   std::map<std::string, ModeHandler, std::less<>> modes;
+  std::vector<std::pair<std::string, FormPageHandler>> page_posts;
   // An SSLServer when a certificate is given; made by the front end's constructor.
   std::unique_ptr<httplib::Server> owned_server;
   httplib::Server& server() { return *owned_server; }
@@ -158,6 +160,22 @@ struct FrontEnd::Impl {
       return ParseMultipart(current.content_type, req.body, options.limits);
     }
     return Form();
+  }
+
+  // A browser's form: unlike the client, it sends a blank as "+" (and a
+  // plus as "%2B").
+  platform::Result<Form> ReadPageForm(const httplib::Request& req) const {
+    if (current.content_encoding.empty() &&
+        MediaType(current.content_type) == "application/x-www-form-urlencoded") {
+      std::string body;
+      body.reserve(req.body.size());
+      for (const char c : req.body) {
+        if (c == '+') body += "%20";
+        else body += c;
+      }
+      return ParseUrlEncoded(body, options.limits);
+    }
+    return ReadForm(req);
   }
 
   void ServeMode(const httplib::Request& req, httplib::Response& res) {
@@ -249,6 +267,12 @@ struct FrontEnd::Impl {
         [this](const httplib::Request& req, httplib::Response& res) { return PreRoute(req, res); });
     server().Post("/kv\\.php",
                 [this](const httplib::Request& req, httplib::Response& res) { ServeMode(req, res); });
+    for (auto& [pattern, handler] : page_posts) {
+      server().Post(pattern, [this, &handler = handler](const httplib::Request& req, httplib::Response& res) {
+        auto form = ReadPageForm(req);
+        handler(req, form ? &*form : nullptr, res);
+      });
+    }
     server().set_logger([this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
   }
 };
@@ -269,6 +293,10 @@ void FrontEnd::AddMode(std::string mode, ModeHandler handler) {
 
 void FrontEnd::Get(const std::string& pattern, PageHandler handler) {
   impl_->server().Get(pattern, std::move(handler));
+}
+
+void FrontEnd::Post(const std::string& pattern, FormPageHandler handler) {
+  impl_->page_posts.emplace_back(pattern, std::move(handler));
 }
 
 Status FrontEnd::Start() {

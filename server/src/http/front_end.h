@@ -43,6 +43,10 @@ using ModeHandler = std::function<Reply(const ModeRequest&)>;
 // `client_build` whatever they ask.
 using FallbackHandler = std::function<Reply(const ModeRequest&, const platform::Status& problem)>;
 using PageHandler = std::function<void(const httplib::Request&, httplib::Response&)>;
+// A page's POST: the body read by our own parsers (the pre-routing step
+// hides the content type from cpp-httplib); nullptr when it did not parse.
+using FormPageHandler =
+    std::function<void(const httplib::Request&, const Form* form, httplib::Response&)>;
 // Called on the worker threads, so it must be safe to call concurrently.
 using LogSink = std::function<void(std::string_view line)>;
 
@@ -74,6 +78,9 @@ class FrontEnd {
   void AddMode(std::string mode, ModeHandler handler);
   // Passed to cpp-httplib as it is (`pattern` is its regular expression).
   void Get(const std::string& pattern, PageHandler handler);
+  // POSTs of a page, urlencoded or multipart; `pattern` as for Get. The
+  // protocol's /kv.php is taken before.
+  void Post(const std::string& pattern, FormPageHandler handler);
 
   // Binds and serves on a thread of its own; once per object.
   platform::Status Start();

@@ -111,6 +111,26 @@ CREATE TABLE news_seen (
   PRIMARY KEY (machine_id, news_id)
 );
 )sql",
+      // 3: what the site's forms receive.
+      R"sql(
+CREATE TABLE bug_reports (
+  id %KEY%,
+  kind TEXT NOT NULL,
+  email TEXT NOT NULL,
+  body TEXT NOT NULL,
+  peer TEXT NOT NULL,
+  received_at BIGINT NOT NULL
+);
+CREATE TABLE password_reminders (
+  id %KEY%,
+  email TEXT NOT NULL,
+  user_id BIGINT REFERENCES users(id),
+  peer TEXT NOT NULL,
+  requested_at BIGINT NOT NULL
+);
+CREATE INDEX comments_user ON comments(user_id, created_at);
+CREATE INDEX programs_publisher ON programs(publisher_short, name);
+)sql",
   };
   return migrations;
 }

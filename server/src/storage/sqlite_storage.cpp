@@ -325,6 +325,16 @@ class SqliteTransaction final : public Transaction {
     return out;
   }
 
+  std::vector<Program> ProgramsOfPublisher(std::string_view publisher_short,
+                                           std::size_t limit) override {
+    Query q(c_, "SELECT " KV_PROGRAM_COLUMNS " FROM programs "
+                "WHERE publisher_short = ? ORDER BY name, id LIMIT ?");
+    q.Bind(publisher_short).Bind(static_cast<std::int64_t>(limit));
+    std::vector<Program> out;
+    while (q.Next()) out.push_back(ReadProgram(q));
+    return out;
+  }
+
   Status PutInstall(const Install& i) override {
     Query q(c_, "INSERT INTO installs (machine_id, program_id, user_id, version, is_beta, "
                 "display_name, reported_name, updated_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
@@ -395,6 +405,35 @@ class SqliteTransaction final : public Transaction {
     while (q.Next()) out.push_back(q.Int(0));
     return out;
   }
+  std::vector<UserInstall> InstallsOfUser(Id user_id, std::size_t limit) override {
+    Query q(c_, "SELECT DISTINCT p.id, p.name, p.short_name, p.publisher, p.publisher_short, "
+                "p.stable_version, p.beta_version, i.version, i.is_beta, "
+                "IFNULL(s.users, 0), IFNULL(s.comments, 0), IFNULL(s.questions, 0), "
+                "IFNULL(s.ratings, 0), IFNULL(s.rating_sum, 0), IFNULL(s.learned_stable, ''), "
+                "IFNULL(s.learned_beta, '') "
+                "FROM installs i JOIN programs p ON p.id = i.program_id "
+                "LEFT JOIN program_stats s ON s.program_id = i.program_id "
+                "WHERE i.user_id = ? ORDER BY lower(p.name), p.id, i.version LIMIT ?");
+    q.Bind(user_id).Bind(static_cast<std::int64_t>(limit));
+    std::vector<UserInstall> out;
+    while (q.Next()) {
+      UserInstall u;
+      u.program.id = q.Int(0);
+      u.program.name = q.Text(1);
+      u.program.short_name = q.Text(2);
+      u.program.publisher = q.Text(3);
+      u.program.publisher_short = q.Text(4);
+      u.program.stable_version = q.Text(5);
+      u.program.beta_version = q.Text(6);
+      u.version = q.Text(7);
+      u.is_beta = q.Int(8) != 0;
+      u.stats.counters = {q.Int(9), q.Int(10), q.Int(11), q.Int(12), q.Int(13)};
+      u.stats.learned_stable = q.Text(14);
+      u.stats.learned_beta = q.Text(15);
+      out.push_back(std::move(u));
+    }
+    return out;
+  }
   // The ids travel as one bound JSON array: one statement for any number.
   std::map<Id, ProgramCounters> CountersOf(std::span<const Id> programs) override {
     Query q(c_, "WITH ids(pid) AS (SELECT DISTINCT value FROM json_each(?)) SELECT pid, "
@@ -444,6 +483,14 @@ class SqliteTransaction final : public Transaction {
     Query q(c_, "SELECT id, program_id, user_id, body, created_at FROM comments "
                 "WHERE program_id = ? ORDER BY created_at DESC, id DESC LIMIT ?");
     q.Bind(program_id).Bind(static_cast<std::int64_t>(limit));
+    std::vector<Comment> out;
+    while (q.Next()) out.push_back({q.Int(0), q.Int(1), q.Int(2), q.Text(3), q.Int(4)});
+    return out;
+  }
+  std::vector<Comment> CommentsBy(Id user_id, std::size_t limit) override {
+    Query q(c_, "SELECT id, program_id, user_id, body, created_at FROM comments "
+                "WHERE user_id = ? ORDER BY created_at DESC, id DESC LIMIT ?");
+    q.Bind(user_id).Bind(static_cast<std::int64_t>(limit));
     std::vector<Comment> out;
     while (q.Next()) out.push_back({q.Int(0), q.Int(1), q.Int(2), q.Text(3), q.Int(4)});
     return out;
@@ -512,6 +559,28 @@ class SqliteTransaction final : public Transaction {
   Status MarkNewsSeen(Id machine_id, Id news_id) override {
     Query q(c_, "INSERT INTO news_seen (machine_id, news_id) VALUES (?, ?) ON CONFLICT DO NOTHING");
     return q.Bind(machine_id).Bind(news_id).Run();
+  }
+
+  std::vector<NewsItem> LatestNews(std::size_t limit) override {
+    Query q(c_, "SELECT id, date_text, title, url, posted_at FROM news "
+                "ORDER BY posted_at DESC, id DESC LIMIT ?");
+    q.Bind(static_cast<std::int64_t>(limit));
+    std::vector<NewsItem> out;
+    while (q.Next()) out.push_back({q.Int(0), q.Text(1), q.Text(2), q.Text(3), q.Int(4)});
+    return out;
+  }
+
+  Result<Id> AddBugReport(const BugReport& r) override {
+    Query q(c_, "INSERT INTO bug_reports (kind, email, body, peer, received_at) VALUES (?, ?, ?, ?, ?)");
+    if (Status s = q.Bind(r.kind).Bind(r.email).Bind(r.text).Bind(r.peer).Bind(r.received_at).Run(); !s)
+      return s;
+    return q.LastId();
+  }
+  Status AddPasswordReminder(std::string_view email, Id user_id, std::string_view peer,
+                             std::int64_t now) override {
+    Query q(c_, "INSERT INTO password_reminders (email, user_id, peer, requested_at) "
+                "VALUES (?, NULLIF(?, 0), ?, ?)");
+    return q.Bind(email).Bind(user_id).Bind(peer).Bind(now).Run();
   }
 
   SiteCounts Counts() override {

@@ -120,6 +120,23 @@ struct NewsItem {
   std::int64_t posted_at = 0;
 };
 
+// A program installed on some machine of a user, for the user's page.
+struct UserInstall {
+  Program program;  // id, name, short_name, publisher, operator's versions
+  ProgramStats stats;
+  std::string version;
+  bool is_beta = false;
+};
+
+// What the site's bug-report form received.
+struct BugReport {
+  std::string kind;  // "client", "site", ...
+  std::string email;
+  std::string text;
+  std::string peer;
+  std::int64_t received_at = 0;
+};
+
 struct SiteCounts {
   std::int64_t programs = 0;
   std::int64_t publishers = 0;
@@ -160,6 +177,9 @@ class Transaction {
   virtual std::optional<Program> FindProgramByShortName(std::string_view short_name) = 0;
   // The ids of the entries with these match keys (those that exist).
   virtual std::map<std::string, Id> ProgramIdsByKey(std::span<const std::string> keys) = 0;
+  // The publisher's programs, by name.
+  virtual std::vector<Program> ProgramsOfPublisher(std::string_view publisher_short,
+                                                   std::size_t limit) = 0;
   // Programs whose name contains `text` (any case), by name; all when empty.
   virtual std::vector<Program> ListPrograms(std::string_view text, std::size_t limit) = 0;
 
@@ -177,6 +197,10 @@ class Transaction {
   // The programs installed on any of the user's machines.
   virtual std::vector<Id> ProgramsOfUser(Id user_id) = 0;
 
+  // What the user's machines have installed, one row per program and
+  // version, by program name.
+  virtual std::vector<UserInstall> InstallsOfUser(Id user_id, std::size_t limit) = 0;
+
   // Counted from the tables (what the stats are made from), for many
   // programs at once: a report changes hundreds.
   virtual std::map<Id, ProgramCounters> CountersOf(std::span<const Id> programs) = 0;
@@ -192,6 +216,8 @@ class Transaction {
   // Community.
   virtual Result<Id> AddComment(const Comment& comment) = 0;
   virtual std::vector<Comment> CommentsOn(Id program_id, std::size_t limit) = 0;
+  // The user's comments, newest first.
+  virtual std::vector<Comment> CommentsBy(Id user_id, std::size_t limit) = 0;
   // Replaces the user's earlier rating of the program; 0 removes it.
   virtual Status SetRating(Id user_id, Id program_id, int rating) = 0;
   virtual int RatingOf(Id user_id, Id program_id) = 0;
@@ -212,7 +238,15 @@ class Transaction {
   virtual std::vector<NewsItem> UnseenNews(Id machine_id) = 0;
   virtual Status MarkNewsSeen(Id machine_id, Id news_id) = 0;
 
+  // Newest first.
+  virtual std::vector<NewsItem> LatestNews(std::size_t limit) = 0;
+
   virtual SiteCounts Counts() = 0;
+
+  // What the site's forms receive; `user_id` 0: the address is unknown.
+  virtual Result<Id> AddBugReport(const BugReport& report) = 0;
+  virtual Status AddPasswordReminder(std::string_view email, Id user_id, std::string_view peer,
+                                     std::int64_t now) = 0;
 
   // The service's own settings that must outlive a restart.
   virtual std::optional<std::string> Setting(std::string_view name) = 0;
