@@ -328,5 +328,27 @@ TEST_F(SitePagesTest, BugReportsAndRemindersAreRecorded) {
   EXPECT_TRUE(loop_.connection().Exchange(RequestMode::AddGuest, form, o)) << o.Text();
 }
 
+
+// A service on a port the system picked names that port in its addresses.
+TEST(SiteOrigin, APickedPortIsTheOneInTheAddresses) {
+  LoopbackService loop;
+  ServiceOptions o;
+  o.site_origin = "http://localhost:0";
+  ASSERT_NO_FATAL_FAILURE(loop.Start(o));
+  const std::string site = "localhost:" + std::to_string(loop.service().port());
+  httplib::Client client("127.0.0.1", loop.service().port());
+  auto found = client.Get("/search/?search=a", {{"Host", site}});
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->body.find("localhost:0"), std::string::npos);
+
+  service::FormPoster form(loop.http());
+  form.AddField("client_build", "17");
+  form.AddField("GUID", std::string(32, 'D'));
+  service::RequestOutcome outcome;
+  auto answer = loop.connection().Exchange(service::RequestMode::AddGuest, form, outcome);
+  ASSERT_TRUE(answer) << outcome.Text();
+  EXPECT_EQ(answer->Find("KV/User/UserPageURL")->Text().rfind("http://" + site + "/user/", 0), 0u);
+}
+
 }  // namespace
 }  // namespace kv::server

@@ -112,7 +112,6 @@ struct FrontEnd::Impl {
   FrontEndOptions options;
   FallbackHandler fallback;
   std::map<std::string, ModeHandler, std::less<>> modes;
-  std::vector<std::pair<std::string, FormPageHandler>> page_posts;
   // An SSLServer when a certificate is given; made by the front end's constructor.
   std::unique_ptr<httplib::Server> owned_server;
   httplib::Server& server() { return *owned_server; }
@@ -267,12 +266,6 @@ struct FrontEnd::Impl {
         [this](const httplib::Request& req, httplib::Response& res) { return PreRoute(req, res); });
     server().Post("/kv\\.php",
                 [this](const httplib::Request& req, httplib::Response& res) { ServeMode(req, res); });
-    for (auto& [pattern, handler] : page_posts) {
-      server().Post(pattern, [this, &handler = handler](const httplib::Request& req, httplib::Response& res) {
-        auto form = ReadPageForm(req);
-        handler(req, form ? &*form : nullptr, res);
-      });
-    }
     server().set_logger([this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
   }
 };
@@ -296,14 +289,22 @@ void FrontEnd::Get(const std::string& pattern, PageHandler handler) {
 }
 
 void FrontEnd::Post(const std::string& pattern, FormPageHandler handler) {
-  impl_->page_posts.emplace_back(pattern, std::move(handler));
+  Impl* s = impl_.get();
+  s->server().Post(pattern, [s, handler = std::move(handler)](const httplib::Request& req,
+                                                              httplib::Response& res) {
+    auto form = s->ReadPageForm(req);
+    handler(req, form ? &*form : nullptr, res);
+  });
 }
 
-Status FrontEnd::Start() {
+Status FrontEnd::Bind() {
+  std::lock_guard lock(impl_->stop_mutex);
+  return BindLocked();
+}
+
+Status FrontEnd::BindLocked() {
   Impl& s = *impl_;
-  std::lock_guard lock(s.stop_mutex);
-  if (s.started) return Status::Error(ErrorKind::Other, "the front end was started before");
-  s.started = true;
+  if (port_ != 0) return Status::Ok();
   if (!s.server().is_valid()) {
     return Status::Error(ErrorKind::Corrupt, "cannot use the certificate " + s.options.tls_cert +
                                                  " with the key " + s.options.tls_key);
@@ -319,6 +320,15 @@ Status FrontEnd::Start() {
   else if (!s.server().bind_to_port(host, port)) port = -1;
   if (port <= 0) return ListenFailure(where, errno);
   port_ = port;
+  return Status::Ok();
+}
+
+Status FrontEnd::Start() {
+  Impl& s = *impl_;
+  std::lock_guard lock(s.stop_mutex);
+  if (s.started) return Status::Error(ErrorKind::Other, "the front end was started before");
+  s.started = true;
+  if (Status bound = BindLocked(); !bound) return bound;
 
   s.thread = std::thread([&s] { s.server().listen_after_bind(); });
   // A stop() before the loop runs would be lost and leave it running.

@@ -82,16 +82,20 @@ class FrontEnd {
   // protocol's /kv.php is taken before.
   void Post(const std::string& pattern, FormPageHandler handler);
 
+  // Binds the port without serving yet, so that its number is known before
+  // the handlers that name it are made; Start binds when this was not done.
+  platform::Status Bind();
   // Binds and serves on a thread of its own; once per object.
   platform::Status Start();
   // Stops accepting; requests in flight finish first. Safe to call more
   // than once and from any thread but a worker's.
   void Stop();
-  // The bound port after a successful Start, 0 before.
+  // The bound port after a successful Bind or Start, 0 before.
   int port() const { return port_; }
 
  private:
   struct Impl;
+  platform::Status BindLocked();
 
   std::unique_ptr<Impl> impl_;
   int port_ = 0;
