@@ -261,5 +261,23 @@ TEST_F(FrontEndTest, ABoundPortIsNotShared) {
   EXPECT_TRUE(second.Is(ErrorKind::AlreadyExists)) << second.ToString();
 }
 
+
+// The site's pages take the account and its digest in the query: the log
+// keeps the page and blanks them.
+TEST_F(FrontEndTest, TheLogBlanksSignInValues) {
+  auto fe = Start(Options(), {}, [](FrontEnd& fe) {
+    fe.Get("/user/.*", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("page", "text/html");
+    });
+  });
+  httplib::Client client("127.0.0.1", fe->port());
+  ASSERT_TRUE(client.Get("/user/7/?login=ann%40example.com&pwd=5f4dcc3b&tab=2&password=x"));
+  const auto log = Log(1);
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find(" GET /user/7/?login=*&pwd=*&tab=2&password=* 200 "), std::string::npos)
+      << log[0];
+  EXPECT_EQ(log[0].find("5f4dcc3b"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kv::server

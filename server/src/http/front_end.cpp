@@ -64,6 +64,28 @@ bool AllDigits(std::string_view text) {
 
 // Control bytes in a logged target are escaped, and a long one is cut, so
 // that a line stays a line.
+// The target with the values of sign-in parameters blanked: the site's pages
+// take the account and its password digest in the query.
+std::string Redacted(std::string_view target) {
+  const std::size_t query = target.find('?');
+  if (query == std::string_view::npos) return std::string(target);
+  std::string out(target.substr(0, query + 1));
+  std::string_view rest = target.substr(query + 1);
+  bool first = true;
+  while (!rest.empty() || first) {
+    const std::size_t amp = rest.find('&');
+    const std::string_view pair = rest.substr(0, amp);
+    const std::string_view name = pair.substr(0, pair.find('='));
+    if (!first) out += '&';
+    first = false;
+    const bool secret = name == "pwd" || name == "login" || name == "password" || name == "email";
+    out += secret && pair.find('=') != std::string_view::npos ? std::string(name) + "=*" : std::string(pair);
+    if (amp == std::string_view::npos) break;
+    rest = rest.substr(amp + 1);
+  }
+  return out;
+}
+
 std::string Printable(std::string_view text) {
   constexpr std::size_t kMax = 300;
   std::string out;
@@ -235,7 +257,7 @@ struct FrontEnd::Impl {
     line += v6 ? "[" + req.remote_addr + "]" : req.remote_addr;
     line += ':' + std::to_string(req.remote_port);
     line += ' ' + Printable(req.method.empty() ? "-" : req.method);
-    line += ' ' + Printable(req.target.empty() ? "-" : req.target);
+    line += ' ' + Printable(req.target.empty() ? "-" : Redacted(req.target));
     line += ' ' + std::to_string(res.status);
     line += " in=" + std::to_string(in) + " out=" + std::to_string(res.body.size());
     char ms[32];
