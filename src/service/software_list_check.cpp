@@ -211,9 +211,8 @@ bool SoftwareListStore::CheckUpdates(const CheckServices& s, RequestOutcome& out
     progress_.end();
     return false;
   };
-  if (HasSomethingToReport() && !SendReport(s.session, s.environment, s.rules, outcome)) {
-    return fail();
-  }
+  // Nothing to report is no request (SendReport asks).
+  if (!SendReport(s.session, s.environment, s.rules, outcome)) return fail();
   progress_.advance();
   if (FirstProgramNeedingIcon()) {
     RequestOutcome ignored;
@@ -263,7 +262,9 @@ bool SoftwareListStore::CheckUpdates(const CheckServices& s, RequestOutcome& out
     for (const SoftwarePtr& p : installed_) p->VerOnServer.Clear();
     if (!ApplyProgramsAnswer(*programs, s.rules)) return false;
   }
-  if (!unmatched_ids().empty() || HasSomethingToReport()) {
+  {
+    // Programs the answer left out, or named but missing here (unmatched
+    // identifiers count as something to report).
     RequestOutcome again;
     SendReport(s.session, s.environment, s.rules, again);
   }

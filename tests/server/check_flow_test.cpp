@@ -3,7 +3,6 @@
 // concerns, an uninstalled program stops counting, an old client is told to
 // update, and a service that is down or talks nonsense changes nothing.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <optional>
 #include <string>
@@ -75,18 +74,7 @@ class CheckFlowTest : public ::testing::Test {
     ASSERT_TRUE(tx->UpdateProgram(*program));
     ASSERT_TRUE(tx->Commit());
   }
-  std::string Query(const std::string& sql) {
-    sqlite3* db = nullptr;
-    std::string out;
-    sqlite3_open(loop_.database().c_str(), &db);
-    sqlite3_stmt* q = nullptr;
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr);
-    if (q && sqlite3_step(q) == SQLITE_ROW && sqlite3_column_text(q, 0))
-      out = reinterpret_cast<const char*>(sqlite3_column_text(q, 0));
-    sqlite3_finalize(q);
-    sqlite3_close(db);
-    return out;
-  }
+  std::string Query(const std::string& sql) { return loop_.Query(sql); }
   std::string ListFile() {
     return m.files.ReadAll(folder_.GetDataFilePath(service::kSoftwareListFile)).value_or("");
   }

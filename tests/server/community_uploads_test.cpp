@@ -1,7 +1,6 @@
 // The software list's uploads against korvan-service: what the client sends
 // reaches the database, once.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <optional>
 #include <string>
@@ -72,21 +71,7 @@ class CommunityUploadsTest : public ::testing::Test {
   SoftwarePtr Program(const std::string& name) {
     return store_.At(static_cast<std::size_t>(store_.FindByLocalId(name)));
   }
-  // The first column of the rows of `sql`, joined by "|".
-  std::string Query(const std::string& sql) {
-    sqlite3* db = nullptr;
-    std::string out;
-    sqlite3_open(loop_.database().c_str(), &db);
-    sqlite3_stmt* q = nullptr;
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr);
-    while (q && sqlite3_step(q) == SQLITE_ROW) {
-      if (!out.empty()) out += "|";
-      if (const unsigned char* t = sqlite3_column_text(q, 0)) out += reinterpret_cast<const char*>(t);
-    }
-    sqlite3_finalize(q);
-    sqlite3_close(db);
-    return out;
-  }
+  std::string Query(const std::string& sql) { return loop_.Query(sql); }
 
   LoopbackService loop_;
   platform::FakeMachine m;

@@ -2,6 +2,7 @@
 // korvan-service on a free loopback port, over a fresh database in a folder
 // of its own that goes with it, reached through the client's requester code.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -39,6 +40,25 @@ class LoopbackService {
   }
 
   std::string database() const { return dir_ + "/korvan.db"; }
+  // What the database holds, read beside the service: the rows of `sql`
+  // joined by "|", their columns by ",".
+  std::string Query(const std::string& sql) const {
+    sqlite3* db = nullptr;
+    std::string out;
+    sqlite3_open(database().c_str(), &db);
+    sqlite3_stmt* q = nullptr;
+    sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr);
+    while (q && sqlite3_step(q) == SQLITE_ROW) {
+      if (!out.empty()) out += "|";
+      for (int i = 0; i < sqlite3_column_count(q); ++i) {
+        if (i) out += ",";
+        if (const unsigned char* t = sqlite3_column_text(q, i)) out += reinterpret_cast<const char*>(t);
+      }
+    }
+    sqlite3_finalize(q);
+    sqlite3_close(db);
+    return out;
+  }
   KorvanService& service() { return *service_; }
   platform::HttpTransport& http() { return *http_; }
   service::ServiceConnection& connection() { return *connection_; }

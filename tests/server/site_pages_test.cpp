@@ -2,7 +2,6 @@
 // comments come in through the protocol, pages go out through cpp-httplib.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <sqlite3.h>
 
 #include <map>
 #include <string>
@@ -116,23 +115,7 @@ class SitePagesTest : public ::testing::Test {
     RequestOutcome o;
     EXPECT_TRUE(loop_.connection().Exchange(RequestMode::AddComment, form, o)) << o.Text();
   }
-  std::string Query(const std::string& sql) {
-    sqlite3* db = nullptr;
-    std::string out;
-    sqlite3_open(loop_.database().c_str(), &db);
-    sqlite3_stmt* q = nullptr;
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr);
-    while (q && sqlite3_step(q) == SQLITE_ROW) {
-      if (!out.empty()) out += "|";
-      for (int i = 0; i < sqlite3_column_count(q); ++i) {
-        if (i) out += ",";
-        if (const unsigned char* t = sqlite3_column_text(q, i)) out += reinterpret_cast<const char*>(t);
-      }
-    }
-    sqlite3_finalize(q);
-    sqlite3_close(db);
-    return out;
-  }
+  std::string Query(const std::string& sql) { return loop_.Query(sql); }
   static bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
   }

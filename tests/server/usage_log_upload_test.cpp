@@ -3,7 +3,6 @@
 #include "service/usage_log_upload.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -46,17 +45,7 @@ class UsageLogUploadTest : public ::testing::Test {
   }
   std::string File(const std::string& path) { return m.files.ReadAll(path).value_or("<none>"); }
   std::string Stored() {
-    sqlite3* db = nullptr;
-    std::string out;
-    sqlite3_open(loop_.database().c_str(), &db);
-    sqlite3_stmt* q = nullptr;
-    sqlite3_prepare_v2(db, "SELECT group_concat(data, '|') FROM usage_logs ORDER BY id", -1, &q, nullptr);
-    if (q && sqlite3_step(q) == SQLITE_ROW && sqlite3_column_text(q, 0)) {
-      out = reinterpret_cast<const char*>(sqlite3_column_text(q, 0));
-    }
-    sqlite3_finalize(q);
-    sqlite3_close(db);
-    return out;
+    return loop_.Query("SELECT group_concat(data, '|') FROM usage_logs ORDER BY id");
   }
 
   LoopbackService loop_;
