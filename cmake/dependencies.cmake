@@ -55,6 +55,7 @@ else()
   # korvan-service
   find_package(SQLite3 REQUIRED)
   pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+  pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)  # the PostgreSQL backend
   find_package(GTest REQUIRED)
   add_library(kv_gtest_main INTERFACE)
   target_link_libraries(kv_gtest_main INTERFACE GTest::gtest_main GTest::gmock)

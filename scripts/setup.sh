@@ -10,7 +10,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   zlib1g-dev libminizip-dev libpugixml-dev libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libcpp-httplib-dev libssl-dev libsqlite3-dev libsodium-dev
+  libcpp-httplib-dev libssl-dev libsqlite3-dev libsodium-dev libpq-dev postgresql-15
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   wine wine64 fonts-wine xvfb imagemagick xauth dpkg-dev

@@ -3,13 +3,13 @@
 #include <ctime>
 
 #include "catalogue/catalogue_admin.h"
-#include "storage/sqlite_storage.h"
+#include "storage/postgres_storage.h"
 
 namespace kv::server {
 
 Result<std::unique_ptr<KorvanService>> KorvanService::Start(ServeOptions options) {
   auto service = std::unique_ptr<KorvanService>(new KorvanService);
-  auto storage = OpenSqliteStorage(options.database);
+  auto storage = OpenStorage(options.database);
   if (!storage) return storage.status();
   service->storage_ = std::move(storage).value();
 

@@ -14,7 +14,7 @@
 namespace kv::server {
 
 struct ServeOptions {
-  std::string database;  // the SQLite file
+  std::string database;  // a SQLite file or a postgresql:// address
   std::string host = "127.0.0.1";
   int port = 8080;  // 0: any free port
   unsigned threads = 0;

@@ -23,7 +23,7 @@
 #include "catalogue/catalogue_admin.h"
 #include "http/shutdown_signal.h"
 #include "korvan_service.h"
-#include "storage/sqlite_storage.h"
+#include "storage/postgres_storage.h"
 
 namespace fs = std::filesystem;
 using namespace kv::server;
@@ -41,7 +41,8 @@ int Fail(const std::string& message) {
 }
 
 constexpr char kUsage[] =
-    "usage: korvan-service serve [--db FILE] [--listen HOST:PORT] [--min-build N]\n"
+    "usage: korvan-service serve [--db FILE | --db postgresql://...] [--listen HOST:PORT]\n"
+    "                            [--min-build N]\n"
     "                            [--update-url URL] [--installer-params TEXT] [--learn N]\n"
     "                            [--catalogue FILE.csv]  (seeds an empty database; \"\" for none)\n"
     "                            [--new-accounts-per-minute N]  (per address, 60; 0 for no limit)\n"
@@ -51,7 +52,8 @@ constexpr char kUsage[] =
     "                                         [--home-page URL]\n"
     "       korvan-service catalogue import FILE.csv | list [TEXT]\n"
     "       korvan-service news add TITLE [--url URL] [--date TEXT]\n"
-    "   (every command takes --db FILE; default $XDG_DATA_HOME/korvan-service/korvan.db)\n";
+    "   (every command takes --db FILE or --db postgresql://USER@HOST/NAME;\n"
+    "    default $XDG_DATA_HOME/korvan-service/korvan.db)\n";
 
 // A command line that cannot be run: nothing is opened, let alone changed.
 int Usage(const std::string& message) {
@@ -101,9 +103,10 @@ std::string DatabasePath(const Args& a) {
   return found != a.options.end() ? found->second : DefaultDatabase();
 }
 
-// The database's path, its folder made when missing.
+// The database's path, its folder made when missing (a SQLite file).
 std::string Database(const Args& a) {
   const std::string path = DatabasePath(a);
+  if (IsPostgresAddress(path)) return path;
   std::error_code ec;
   const fs::path folder = fs::path(path).parent_path();
   if (!folder.empty()) fs::create_directories(folder, ec);
@@ -163,7 +166,7 @@ int Serve(const Args& a) {
   auto service = KorvanService::Start(o);
   if (!service) return Fail(service.status().ToString());
   std::cout << "korvan-service: serving " << scheme << "://" << o.host << ":" << service->port() << "/ from "
-            << o.database << std::endl;
+            << DatabaseForDisplay(o.database) << std::endl;
   const auto got = signal->Wait();
   std::cout << "korvan-service: signal " << got.value_or(0) << ", stopping" << std::endl;
   service->Stop();
@@ -174,7 +177,7 @@ int Serve(const Args& a) {
 // Runs `work` in one write transaction of the database.
 template <typename Work>
 int WithDatabase(const Args& a, Work work) {
-  auto storage = OpenSqliteStorage(Database(a));
+  auto storage = OpenStorage(Database(a));
   if (!storage) return Fail(storage.status().ToString());
   auto tx = storage->Begin(true);
   if (!tx) return Fail(tx.status().ToString());
@@ -230,8 +233,8 @@ int Catalogue(const Args& a) {
   if (verb == "list" && a.words.size() <= 3) {
     // Listing reads: a mistyped --db must not leave an empty database behind.
     const std::string path = DatabasePath(a);
-    if (!fs::exists(path)) return Fail("no database at " + path);
-    auto storage = OpenSqliteStorage(path);
+    if (!IsPostgresAddress(path) && !fs::exists(path)) return Fail("no database at " + path);
+    auto storage = OpenStorage(path);
     if (!storage) return Fail(storage.status().ToString());
     auto tx = storage->Begin(false);
     if (!tx) return Fail(tx.status().ToString());

@@ -1,7 +1,6 @@
 // The protocol over real HTTP on loopback, driven by the client's own
 // requester code (FormPoster, ServiceConnection) through libcurl.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include "platform/http_transport.h"
 #include "service/requests.h"
 #include "service/zip_archive.h"
+#include "test_database.h"
 
 namespace kv::server {
 namespace {
@@ -62,23 +62,6 @@ std::string Icon(std::size_t payload = 40, char fill = 'p') {
   return ico + entry + header + std::string(payload - 4, fill);
 }
 
-// One value of the service's database, read behind its back.
-std::string Stored(const std::string& db_path, const char* sql) {
-  sqlite3* db = nullptr;
-  std::string out;
-  if (sqlite3_open(db_path.c_str(), &db) == SQLITE_OK) {
-    sqlite3_stmt* q = nullptr;
-    sqlite3_prepare_v2(db, sql, -1, &q, nullptr);
-    if (q && sqlite3_step(q) == SQLITE_ROW) {
-      const auto* bytes = static_cast<const char*>(sqlite3_column_blob(q, 0));
-      out.assign(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(q, 0)));
-    }
-    sqlite3_finalize(q);
-  }
-  sqlite3_close(db);
-  return out;
-}
-
 // A machine identifier as the client makes it.
 std::string Guid(char digit) { return std::string(32, digit); }
 
@@ -101,18 +84,15 @@ std::vector<Attributes> Programs(const store::XmlDocument& doc) {
 class ProtocolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kvprotoXXXXXX";
-    dir_ = mkdtemp(tmpl);
     Restart({});
   }
   void TearDown() override {
     service_.reset();
-    fs::remove_all(dir_);
   }
   void Restart(ServiceOptions options) {
     service_.reset();
     ServeOptions o;
-    o.database = dir_ + "/korvan.db";
+    o.database = database_.address();
     o.port = 0;
     o.threads = 4;
     o.service = std::move(options);
@@ -162,7 +142,7 @@ class ProtocolTest : public ::testing::Test {
     return doc ? Programs(*doc) : std::vector<Attributes>{};
   }
 
-  std::string dir_;
+  TestDatabase database_;
   std::unique_ptr<platform::HttpTransport> http_ = platform::MakeSystemHttpTransport();
   std::unique_ptr<KorvanService> service_;
   std::unique_ptr<service::ServiceConnection> connection_;
@@ -408,7 +388,7 @@ TEST_F(ProtocolTest, IconsComeOnceAndOnlyFromUsersOfTheProgram) {
   // The icon everyone sees is not replaced by a later upload.
   ASSERT_TRUE(SendReport(other, Report({{"Seven", "7-Zip 23.01 (x64)", "23.1", "Igor Pavlov"}}), o));
   upload(other, Icon(60, 'x'));
-  EXPECT_EQ(Stored(dir_ + "/korvan.db", "SELECT data FROM icons"), Icon(40));
+  EXPECT_EQ(database_.Query("SELECT data FROM icons"), Icon(40));
 }
 
 TEST_F(ProtocolTest, TwoEntriesOfOneProgramAndReportsThatDoNotSayTheKind) {
@@ -523,7 +503,7 @@ TEST_F(ProtocolTest, ALongUsageLogIsTakenWithItsNewestLines) {
   o.Begin();
   // Over the size of other archive entries, and over the cap.
   ASSERT_TRUE(connection_->SendDocument(RequestMode::AddUsageLog, me, "17", log, o)) << o.Text();
-  const std::string kept = Stored(dir_ + "/korvan.db", "SELECT data FROM usage_logs");
+  const std::string kept = database_.Query("SELECT data FROM usage_logs");
   EXPECT_GT(kept.size(), 950u);
   EXPECT_LE(kept.size(), 1000u);
   EXPECT_EQ(kept.substr(0, 13), "(08.12.2026) ");  // whole lines

@@ -293,7 +293,7 @@ TEST_F(SitePagesTest, BugReportsAndRemindersAreRecorded) {
   const Reply unknown = Post("/remind/", "email=nobody%40example.com");
   EXPECT_EQ(known.status, 200);
   EXPECT_EQ(known.body, unknown.body);
-  EXPECT_EQ(Query("SELECT email, IFNULL(user_id, 0) FROM password_reminders ORDER BY id"),
+  EXPECT_EQ(Query("SELECT email, COALESCE(user_id, 0) FROM password_reminders ORDER BY id"),
             "ann@example.com," + ann.id + "|nobody@example.com,0");
   EXPECT_EQ(Post("/remind/", "email=").status, 400);
 

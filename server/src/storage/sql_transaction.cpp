@@ -378,7 +378,7 @@ class SqlTransaction final : public Transaction {
     // Oldest first out until the machine's logs fit the cap again.
     SqlQuery q(c_, "DELETE FROM usage_logs WHERE machine_id = ?1 AND id IN ("
                 " SELECT id FROM (SELECT id, SUM(length(data)) OVER (ORDER BY id DESC) AS upto"
-                " FROM usage_logs WHERE machine_id = ?1) WHERE upto > ?2)");
+                 " FROM usage_logs WHERE machine_id = ?1) AS newest_first WHERE upto > ?2)");
     return q.Bind(machine_id).Bind(static_cast<std::int64_t>(cap)).Run();
   }
   std::int64_t UsageLogBytes(Id machine_id) override {
