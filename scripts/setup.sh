@@ -13,7 +13,7 @@ packages=(
   libcpp-httplib-dev libssl-dev libsqlite3-dev libsodium-dev libpq-dev postgresql-15
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev libz-mingw-w64-dev
-  wine wine64 fonts-wine xvfb imagemagick xauth dpkg-dev
+  wine wine64 fonts-wine xvfb imagemagick xauth dpkg-dev chromium
 )
 
 sudo_cmd=()

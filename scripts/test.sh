@@ -67,6 +67,9 @@ step "end-to-end inventory: native replay and a prepared Wine prefix"
 bash tests/e2e/run.sh all
 bash tests/integration/uninstall_prefix.sh
 
+step "the site's pages in headless Chromium"
+bash tests/site/browser_test.sh "$here/build/native"
+
 step "GUI tests under Wine and Xvfb"
 bash tests/gui/run.sh "$here/build/mingw"
 
