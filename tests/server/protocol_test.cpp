@@ -12,6 +12,7 @@
 #include "platform/http_transport.h"
 #include "service/requests.h"
 #include "service/zip_archive.h"
+#include "service_process.h"
 #include "test_database.h"
 
 namespace kv::server {
@@ -101,8 +102,12 @@ class ProtocolTest : public ::testing::Test {
     auto s = KorvanService::Start(o);
     ASSERT_TRUE(s) << s.status().ToString();
     service_ = std::move(s).value();
+    Use(service_->port());
+  }
+  // Sends what follows to the service on `port`.
+  void Use(int port) {
     app::ServiceConfig config;
-    config.site = config.upload = {"http", "127.0.0.1", service_->port()};
+    config.site = config.upload = {"http", "127.0.0.1", port};
     connection_ = std::make_unique<service::ServiceConnection>(*http_, config);
   }
 
@@ -508,6 +513,74 @@ TEST_F(ProtocolTest, ALongUsageLogIsTakenWithItsNewestLines) {
   EXPECT_LE(kept.size(), 1000u);
   EXPECT_EQ(kept.substr(0, 13), "(08.12.2026) ");  // whole lines
   EXPECT_EQ(kept, log.substr(log.size() - kept.size()));  // the newest
+}
+
+// Two service processes over one database, as an operator runs them behind
+// a balancer: started at once on an empty database, and one client's
+// requests going to either in turn.
+TEST_F(ProtocolTest, TwoProcessesOverOneDatabaseServeOneClientAlike) {
+  service_.reset();
+  TestDatabase fresh;
+  ServiceProcess first(fresh.address()), second(fresh.address());
+  ASSERT_NE(first.port(), 0);
+  ASSERT_NE(second.port(), 0);
+  EXPECT_EQ(fresh.Query("SELECT COUNT(*) FROM schema_version"), "1");
+  const int ports[] = {first.port(), second.port()};
+  int turn = 0;
+  const auto next = [&] { Use(ports[turn++ % 2]); };
+
+  next();
+  ClientIdentity one = Guest(Guid('1'));
+  next();
+  const ClientIdentity two = Guest(Guid('2'));
+  ASSERT_FALSE(one.id.empty());
+  ASSERT_NE(one.id, two.id);
+  RequestOutcome o;
+  next();
+  auto doc = SendReport(one, Report({{"Tool", "", "1.0", "Acme"}}), o);
+  ASSERT_TRUE(doc) << o.Text();
+  const std::string tool = Programs(*doc).at(0)["ID"];
+  next();
+  ASSERT_TRUE(SendReport(two, Report({{"Tool", "", "1.0", "Acme"}}), o)) << o.Text();
+  // What one process learned from two machines, the other answers.
+  next();
+  auto programs = Check(one);
+  ASSERT_EQ(programs.size(), 1u);
+  EXPECT_EQ(programs[0]["ID"], tool);
+  EXPECT_EQ(programs[0]["NU"], "2");
+  EXPECT_EQ(programs[0]["SV"], "1.0");
+
+  next();
+  ASSERT_TRUE(Send(RequestMode::RateProgram, &one, {{"Id", tool}, {"Rating", "4"}}, o)) << o.Text();
+  next();
+  ASSERT_TRUE(Send(RequestMode::AddComment, &two, {{"Id", tool}, {"Comment", "Handy."}}, o)) << o.Text();
+  next();
+  programs = Check(two);
+  ASSERT_EQ(programs.size(), 1u);
+  EXPECT_EQ(programs[0]["NR"], "1");
+  EXPECT_EQ(programs[0]["RS"], "4");
+  EXPECT_EQ(programs[0]["NC"], "1");
+
+  // Registered on one, signed in on the other, the guest's programs along.
+  ClientIdentity ann{"", one.guid, "ann@example.com", "5f4dcc3b5aa765d61d8327deb882cf99"};
+  next();
+  doc = Send(RequestMode::AddUser, &ann,
+             {{"bundled_with", ""}, {"id", one.id}, {"guest_password", one.password}, {"name", "Ann"}}, o);
+  ASSERT_TRUE(doc) << o.Text();
+  ann.id = doc->Find("KV/User/Id")->Text();
+  next();
+  doc = Send(RequestMode::GetId, nullptr,
+             {{"GUID", Guid('3')}, {"email", ann.email}, {"password", ann.password}, {"bundled_with", ""}}, o);
+  ASSERT_TRUE(doc) << o.Text();
+  EXPECT_EQ(doc->Find("KV/User/Id")->Text(), ann.id);
+  next();
+  programs = Check(ann);
+  ASSERT_EQ(programs.size(), 1u);
+  EXPECT_EQ(programs[0]["UR"], "4");
+  EXPECT_EQ(programs[0]["NU"], "2");
+  next();
+  Send(RequestMode::CheckUpdates, &one, {}, o);  // the guest is gone for both
+  EXPECT_EQ(o.ResultCode(), AnswerCode::LoginFailure);
 }
 
 }  // namespace

@@ -16,59 +16,13 @@
 
 #include "platform/http_transport.h"
 #include "service/requests.h"
+#include "service_process.h"
 #include "storage/sqlite_storage.h"
 
 namespace kv::server {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A running `korvan-service serve` on a free port.
-class ServiceProcess {
- public:
-  explicit ServiceProcess(const std::string& db) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      execl(KV_SERVICE_BINARY, KV_SERVICE_BINARY, "serve", "--db", db.c_str(), "--listen",
-            "127.0.0.1:0", "--catalogue", "", "--new-accounts-per-minute", "0", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    output_ = fdopen(out[0], "r");
-    // "korvan-service: serving http://127.0.0.1:PORT/ from ..."
-    char line[1024];
-    while (output_ && fgets(line, sizeof line, output_)) {
-      const std::string text = line;
-      const std::size_t at = text.find("serving http://127.0.0.1:");
-      if (at != std::string::npos) {
-        port_ = std::atoi(text.c_str() + at + 25);
-        break;
-      }
-    }
-  }
-  ~ServiceProcess() {
-    if (pid_ > 0) Kill(SIGKILL);
-    if (output_) fclose(output_);
-  }
-  int port() const { return port_; }
-  // Sends `signal` and waits; the exit status.
-  int Kill(int signal) {
-    kill(pid_, signal);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = 0;
-    return status;
-  }
-
- private:
-  pid_t pid_ = 0;
-  FILE* output_ = nullptr;
-  int port_ = 0;
-};
 
 // Asks for a guest account; true when the service answered with one.
 // A machine identifier as clients make them, distinct for each (a, b).

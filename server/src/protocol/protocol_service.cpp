@@ -89,8 +89,8 @@ ProtocolService::ProtocolService(Storage& storage, Credentials& credentials,
       credentials_(credentials),
       options_(std::move(options)),
       clock_(clock ? std::move(clock) : Clock([] { return std::int64_t(std::time(nullptr)); })),
-      failed_sign_ins_(options_.failed_sign_ins_per_minute, 60),
-      new_accounts_(options_.new_accounts_per_minute, 60) {}
+      failed_sign_ins_(storage, "protocol_sign_in", options_.failed_sign_ins_per_minute, 60),
+      new_accounts_(storage, "new_account", options_.new_accounts_per_minute, 60) {}
 
 std::string ProtocolService::Malformed(std::string_view why) {
   return ResultAnswer("ExtendedError", "The request could not be read: " + std::string(why));

@@ -108,8 +108,8 @@ SitePages::SitePages(Storage& storage, Credentials& credentials, const ServiceOp
     : storage_(storage),
       credentials_(credentials),
       clock_(clock ? std::move(clock) : Clock([] { return std::int64_t(std::time(nullptr)); })),
-      failed_sign_ins_(options.failed_sign_ins_per_minute, 60),
-      form_posts_(options.new_accounts_per_minute, 60) {
+      failed_sign_ins_(storage, "site_sign_in", options.failed_sign_ins_per_minute, 60),
+      form_posts_(storage, "site_form", options.new_accounts_per_minute, 60) {
   std::string_view origin = options.site_origin;
   const std::size_t scheme_end = origin.find("://");
   scheme_ = scheme_end == std::string_view::npos ? "http" : std::string(origin.substr(0, scheme_end));

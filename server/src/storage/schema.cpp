@@ -131,6 +131,17 @@ CREATE TABLE password_reminders (
 CREATE INDEX comments_user ON comments(user_id, created_at);
 CREATE INDEX programs_publisher ON programs(publisher_short, name);
 )sql",
+      // 4: rate limits that every service process over the database shares.
+      R"sql(
+CREATE TABLE attempt_windows (
+  kind TEXT NOT NULL,
+  address TEXT NOT NULL,
+  window_start BIGINT NOT NULL,
+  events BIGINT NOT NULL,
+  PRIMARY KEY (kind, address)
+);
+CREATE INDEX attempt_windows_start ON attempt_windows(kind, window_start);
+)sql",
   };
   return migrations;
 }

@@ -436,6 +436,24 @@ class SqlTransaction final : public Transaction {
     return c;
   }
 
+  std::optional<AttemptWindow> FindAttemptWindow(std::string_view kind,
+                                                 std::string_view address) override {
+    SqlQuery q(c_, "SELECT window_start, events FROM attempt_windows WHERE kind = ? AND address = ?");
+    if (!q.Bind(kind).Bind(address).Next()) return std::nullopt;
+    return AttemptWindow{q.Int(0), q.Int(1)};
+  }
+  Status PutAttemptWindow(std::string_view kind, std::string_view address,
+                          const AttemptWindow& w) override {
+    SqlQuery q(c_, "INSERT INTO attempt_windows (kind, address, window_start, events) "
+                   "VALUES (?, ?, ?, ?) ON CONFLICT (kind, address) DO UPDATE SET "
+                   "window_start = excluded.window_start, events = excluded.events");
+    return q.Bind(kind).Bind(address).Bind(w.start).Bind(w.events).Run();
+  }
+  Status ForgetAttemptWindows(std::string_view kind, std::int64_t start) override {
+    SqlQuery q(c_, "DELETE FROM attempt_windows WHERE kind = ? AND window_start < ?");
+    return q.Bind(kind).Bind(start).Run();
+  }
+
   std::optional<std::string> Setting(std::string_view name) override {
     SqlQuery q(c_, "SELECT value FROM settings WHERE name = ?");
     if (!q.Bind(name).Next()) return std::nullopt;

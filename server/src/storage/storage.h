@@ -137,6 +137,12 @@ struct BugReport {
   std::int64_t received_at = 0;
 };
 
+// A rate limit's count of one address's events in the window that began at `start`.
+struct AttemptWindow {
+  std::int64_t start = 0;
+  std::int64_t events = 0;
+};
+
 struct SiteCounts {
   std::int64_t programs = 0;
   std::int64_t publishers = 0;
@@ -247,6 +253,14 @@ class Transaction {
   virtual Result<Id> AddBugReport(const BugReport& report) = 0;
   virtual Status AddPasswordReminder(std::string_view email, Id user_id, std::string_view peer,
                                      std::int64_t now) = 0;
+
+  // Rate limits' windows, by limit (`kind`) and address.
+  virtual std::optional<AttemptWindow> FindAttemptWindow(std::string_view kind,
+                                                         std::string_view address) = 0;
+  virtual Status PutAttemptWindow(std::string_view kind, std::string_view address,
+                                  const AttemptWindow& window) = 0;
+  // Drops the limit's windows that began before `start`.
+  virtual Status ForgetAttemptWindows(std::string_view kind, std::int64_t start) = 0;
 
   // The service's own settings that must outlive a restart.
   virtual std::optional<std::string> Setting(std::string_view name) = 0;
