@@ -73,7 +73,9 @@ int main(int argc, char** argv) {
   const std::string dir = mkdtemp(tmpl);
 
   server::ServeOptions o;
-  o.database = dir + "/korvan.db";
+  // KV_BENCH_DB: another database (bench/service_load_postgres.sh gives one).
+  const char* database = std::getenv("KV_BENCH_DB");
+  o.database = database && *database ? database : dir + "/korvan.db";
   o.port = 0;
   auto service = server::KorvanService::Start(o);
   if (!service) {

@@ -246,6 +246,19 @@ TEST_F(StorageTest, TextAndBytesComeBackAsTheyWent) {
   EXPECT_EQ(db_.Query("SELECT data FROM icons"), ico);
 }
 
+TEST(StorageAddressTest, AnAddressChoosesTheDatabaseAndLogsShowNoPassword) {
+  EXPECT_TRUE(IsPostgresAddress("postgresql://kv@db.example/korvan"));
+  EXPECT_TRUE(IsPostgresAddress("postgres://kv@db.example/korvan"));
+  EXPECT_FALSE(IsPostgresAddress("/var/lib/korvan-service/postgresql://x.db"));
+  EXPECT_FALSE(IsPostgresAddress("korvan.db"));
+  EXPECT_EQ(DatabaseForDisplay("postgresql://kv:s3cr:et@db.example:5432/korvan?sslmode=require"),
+            "postgresql://kv:*@db.example:5432/korvan?sslmode=require");
+  EXPECT_EQ(DatabaseForDisplay("postgresql://kv@/korvan?host=/run/pg&password=hunter2&port=5433"),
+            "postgresql://kv@/korvan?host=/run/pg&password=*&port=5433");
+  EXPECT_EQ(DatabaseForDisplay("postgresql:///korvan?password=x"), "postgresql:///korvan?password=*");
+  EXPECT_EQ(DatabaseForDisplay("/srv/k:v@x/korvan.db"), "/srv/k:v@x/korvan.db");
+}
+
 // What PostgreSQL alone can do to a service: text it refuses, a server that
 // drops its connections.
 TEST_F(StorageTest, PostgresRefusesANulAndReconnects) {
