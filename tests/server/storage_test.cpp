@@ -270,6 +270,11 @@ TEST_F(StorageTest, PostgresRefusesANulAndReconnects) {
     EXPECT_FALSE(tx->Commit());
   }
   {
+    auto tx = Tx(*s);
+    EXPECT_FALSE(tx->AddProgram(NewProgram("Latin-1 \xE9t\xE9", "latin")));  // not UTF-8
+    EXPECT_FALSE(tx->Commit());
+  }
+  {
     auto tx = Tx(*s, false);
     EXPECT_EQ(tx->Counts().programs, 0);  // nothing was stored cut short
   }
