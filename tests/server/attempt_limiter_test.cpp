@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "storage/postgres_storage.h"
 #include "test_database.h"
 
@@ -40,11 +43,34 @@ TEST(AttemptLimiterTest, ProcessesShareOneLimitPerAddressAndWindow) {
   EXPECT_EQ(db.Query("SELECT address, events FROM attempt_windows WHERE kind = 'sign_in' "
                      "ORDER BY address"),
             "10.0.0.1,1|10.0.0.3,1");
-  // A clock that went back does not lock an address out.
+  // A clock a little behind shares the window; one set back further does
+  // not lock an address out.
+  b.Count("10.0.0.1", 1058);
+  EXPECT_EQ(db.Query("SELECT window_start, events FROM attempt_windows WHERE address = '10.0.0.1' "
+                     "AND kind = 'sign_in'"),
+            "1060,2");
   EXPECT_TRUE(a.Allows("10.0.0.1", 900));
 
   AttemptLimiter unlimited(*one, "sign_in", 0, 60);
   EXPECT_TRUE(unlimited.Take("10.0.0.1", 1061));
+}
+
+// Counting is a read and a write: events from several processes at once
+// must all be counted, which takes writers that wait for each other.
+TEST(AttemptLimiterTest, EventsFromProcessesAtOnceAreAllCounted) {
+  TestDatabase db;
+  auto one = Open(db), two = Open(db);
+  ASSERT_TRUE(one && two);
+  constexpr int kThreads = 6, kEach = 25;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      AttemptLimiter limiter(t % 2 ? *one : *two, "sign_in", 1000, 3600);
+      for (int i = 0; i < kEach; ++i) limiter.Count("10.0.0.9", 5000);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(db.Query("SELECT events FROM attempt_windows"), std::to_string(kThreads * kEach));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace kv::server {
 
@@ -32,6 +33,7 @@ class ServiceProcess {
   }
   ~ServiceProcess() {
     if (pid_ > 0) Kill(SIGKILL);
+    if (drain_.joinable()) drain_.join();  // ends with the process's output
     if (output_) fclose(output_);
   }
   ServiceProcess(const ServiceProcess&) = delete;
@@ -45,6 +47,14 @@ class ServiceProcess {
       const std::string text = line;
       const std::size_t at = text.find("serving http://127.0.0.1:");
       if (at != std::string::npos) port_ = std::atoi(text.c_str() + at + 25);
+    }
+    // The request log goes on; a full pipe would stop the service.
+    if (port_ != 0 && output_ && !drain_.joinable()) {
+      drain_ = std::thread([f = output_] {
+        char sink[4096];
+        while (fgets(sink, sizeof sink, f)) {
+        }
+      });
     }
     return port_;
   }
@@ -61,6 +71,7 @@ class ServiceProcess {
   pid_t pid_ = 0;
   FILE* output_ = nullptr;
   int port_ = 0;
+  std::thread drain_;
 };
 
 }  // namespace kv::server

@@ -15,7 +15,7 @@
 
 namespace kv::server {
 
-// `conninfo`: a "postgresql://" address or libpq's "key=value" words.
+// `conninfo`: a "postgresql://" (or "postgres://") address.
 Result<std::unique_ptr<Storage>> OpenPostgresStorage(const std::string& conninfo);
 
 // Whether `database` names a PostgreSQL database rather than a SQLite file.

@@ -16,7 +16,15 @@ Status MigrateSchema(SqlConnection& c, std::string_view begin, std::string_view 
   const auto& migrations = SchemaMigrations();
   for (;;) {
     if (Status s = c.Exec(begin); !s) return s;
-    const int version = ReadSchemaVersion(c);
+    int version = 0;
+    {
+      SqlQuery q(c, "SELECT version FROM schema_version");
+      if (q.Next()) version = static_cast<int>(q.Int(0));
+      if (Status s = q.status(); !s) {
+        c.Exec("ROLLBACK").IgnoreError();
+        return s;
+      }
+    }
     if (version >= static_cast<int>(migrations.size())) return c.Exec("COMMIT");
     std::string sql(migrations[static_cast<std::size_t>(version)]);
     for (auto [from, to] : {std::pair{std::string_view("%KEY%"), key_type},
