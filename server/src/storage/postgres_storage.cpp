@@ -225,16 +225,6 @@ class PgConnection final : public SqlConnection {
   std::unordered_map<const char*, std::unique_ptr<PgStatement>> statements_;
 };
 
-// '{1,2,3}', a bigint[] literal: integers only, so never text from a request.
-std::string ArrayLiteral(std::span<const Id> ids) {
-  std::string out = "{";
-  for (const Id id : ids) {
-    if (out.size() > 1) out += ',';
-    out += std::to_string(id);
-  }
-  return out + "}";
-}
-
 const SqlDialect kPostgres = {
     "SELECT " KV_PROGRAM_COLUMNS " FROM programs "
     "WHERE strpos(lower(name), lower(?)) > 0 ORDER BY lower(name), id LIMIT ?",
@@ -242,7 +232,7 @@ const SqlDialect kPostgres = {
     " FROM ids",
     "SELECT program_id, version, is_beta, COUNT(DISTINCT user_id) FROM installs "
     "WHERE program_id = ANY (CAST(? AS BIGINT[])) GROUP BY program_id, version, is_beta",
-    &ArrayLiteral,
+    "{}",
 };
 
 class PgStorage;
@@ -322,16 +312,15 @@ class PgStorage final : public Storage {
   }
 
   Result<std::unique_ptr<PgConnection>> Take(bool fresh) {
-    if (!fresh) {
+    {
       std::lock_guard lock(mutex_);
-      if (!idle_.empty()) {
+      if (fresh) {
+        idle_.clear();  // they shared the server that went away
+      } else if (!idle_.empty()) {
         auto c = std::move(idle_.back());
         idle_.pop_back();
         return c;
       }
-    } else {
-      std::lock_guard lock(mutex_);
-      idle_.clear();  // they shared the server that went away
     }
     auto c = PgConnection::Open(conninfo_);
     if (!c) return c.status();

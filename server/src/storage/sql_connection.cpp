@@ -4,9 +4,11 @@
 
 namespace kv::server {
 
-int ReadSchemaVersion(SqlConnection& c) {
+int ReadSchemaVersion(SqlConnection& c, Status* failure) {
   SqlQuery q(c, "SELECT version FROM schema_version");
-  return q.Next() ? static_cast<int>(q.Int(0)) : 0;
+  const int version = q.Next() ? static_cast<int>(q.Int(0)) : 0;
+  if (failure) *failure = q.status();
+  return version;
 }
 
 Status MigrateSchema(SqlConnection& c, std::string_view begin, std::string_view key_type,
@@ -16,14 +18,11 @@ Status MigrateSchema(SqlConnection& c, std::string_view begin, std::string_view 
   const auto& migrations = SchemaMigrations();
   for (;;) {
     if (Status s = c.Exec(begin); !s) return s;
-    int version = 0;
-    {
-      SqlQuery q(c, "SELECT version FROM schema_version");
-      if (q.Next()) version = static_cast<int>(q.Int(0));
-      if (Status s = q.status(); !s) {
-        c.Exec("ROLLBACK").IgnoreError();
-        return s;
-      }
+    Status read;
+    const int version = ReadSchemaVersion(c, &read);
+    if (!read) {
+      c.Exec("ROLLBACK").IgnoreError();
+      return read;
     }
     if (version >= static_cast<int>(migrations.size())) return c.Exec("COMMIT");
     std::string sql(migrations[static_cast<std::size_t>(version)]);

@@ -54,10 +54,11 @@ struct SqlDialect {
   // parameter 2 is the limit.
   const char* list_programs;
   // Per-program counters and per-version users of a list of ids bound as
-  // one parameter, written by IdList.
+  // one parameter: the ids between these brackets, comma-separated ("[]" a
+  // JSON array, "{}" a PostgreSQL array).
   const char* counters_of;
   const char* versions_seen_of;
-  std::string (*id_list)(std::span<const Id> ids);
+  const char* id_list_brackets;
 };
 
 // A prepared statement bound for one use. Its failure also marks the
@@ -115,7 +116,8 @@ class SqlQuery {
 // `key_type` and `blob_type` replace the schema's placeholders.
 Status MigrateSchema(SqlConnection& c, std::string_view begin, std::string_view key_type,
                      std::string_view blob_type);
-// The schema version the database is at (0: none yet).
-int ReadSchemaVersion(SqlConnection& c);
+// The schema version the database is at (0: none yet); a failure to read
+// it goes to `failure` when given.
+int ReadSchemaVersion(SqlConnection& c, Status* failure = nullptr);
 
 }  // namespace kv::server

@@ -16,6 +16,22 @@ Result<Id> InsertedId(SqlQuery& q) {
 User ReadUser(const SqlQuery& q) {
   return {q.Int(0), q.Text(1), q.Text(2), q.Text(3), q.Int(4) != 0, q.Int(5)};
 }
+// The ids as the dialect binds a list: integers only, so never text from a request.
+std::string IdList(std::span<const Id> ids, const char* brackets) {
+  std::string out(1, brackets[0]);
+  for (const Id id : ids) {
+    if (out.size() > 1) out += ',';
+    out += std::to_string(id);
+  }
+  return out + brackets[1];
+}
+
+std::vector<Comment> ReadComments(SqlQuery& q) {
+  std::vector<Comment> out;
+  while (q.Next()) out.push_back({q.Int(0), q.Int(1), q.Int(2), q.Text(3), q.Int(4)});
+  return out;
+}
+
 Program ReadProgram(const SqlQuery& q) {
   return {q.Int(0), q.Text(1), q.Text(2), q.Text(3), q.Text(4),
           q.Text(5), q.Text(6), q.Text(7), q.Text(8), q.Int(9)};
@@ -286,14 +302,14 @@ class SqlTransaction final : public Transaction {
   // The ids travel as one bound parameter: one statement for any number.
   std::map<Id, ProgramCounters> CountersOf(std::span<const Id> programs) override {
     SqlQuery q(c_, d_.counters_of);
-    q.Bind(d_.id_list(programs));
+    q.Bind(IdList(programs, d_.id_list_brackets));
     std::map<Id, ProgramCounters> out;
     while (q.Next()) out[q.Int(0)] = {q.Int(1), q.Int(2), 0, q.Int(3), q.Int(4)};
     return out;
   }
   std::map<Id, std::vector<VersionSeen>> VersionsSeenOf(std::span<const Id> programs) override {
     SqlQuery q(c_, d_.versions_seen_of);
-    q.Bind(d_.id_list(programs));
+    q.Bind(IdList(programs, d_.id_list_brackets));
     std::map<Id, std::vector<VersionSeen>> out;
     while (q.Next()) out[q.Int(0)].push_back({q.Text(1), q.Int(2) != 0, q.Int(3)});
     return out;
@@ -326,17 +342,13 @@ class SqlTransaction final : public Transaction {
     SqlQuery q(c_, "SELECT id, program_id, user_id, body, created_at FROM comments "
                 "WHERE program_id = ? ORDER BY created_at DESC, id DESC LIMIT ?");
     q.Bind(program_id).Bind(static_cast<std::int64_t>(limit));
-    std::vector<Comment> out;
-    while (q.Next()) out.push_back({q.Int(0), q.Int(1), q.Int(2), q.Text(3), q.Int(4)});
-    return out;
+    return ReadComments(q);
   }
   std::vector<Comment> CommentsBy(Id user_id, std::size_t limit) override {
     SqlQuery q(c_, "SELECT id, program_id, user_id, body, created_at FROM comments "
                 "WHERE user_id = ? ORDER BY created_at DESC, id DESC LIMIT ?");
     q.Bind(user_id).Bind(static_cast<std::int64_t>(limit));
-    std::vector<Comment> out;
-    while (q.Next()) out.push_back({q.Int(0), q.Int(1), q.Int(2), q.Text(3), q.Int(4)});
-    return out;
+    return ReadComments(q);
   }
   Status SetRating(Id user_id, Id program_id, int rating) override {
     if (rating <= 0) {

@@ -122,16 +122,6 @@ class Connection final : public SqlConnection {
   std::unordered_map<const char*, std::unique_ptr<SqliteStatement>> statements_;
 };
 
-// "[1,2,3]" for json_each: integers only, so never text from a request.
-std::string JsonIdArray(std::span<const Id> ids) {
-  std::string out = "[";
-  for (const Id id : ids) {
-    if (out.size() > 1) out += ',';
-    out += std::to_string(id);
-  }
-  return out + "]";
-}
-
 const SqlDialect kSqlite = {
     "SELECT " KV_PROGRAM_COLUMNS " FROM programs "
     "WHERE instr(lower(name), lower(?)) > 0 ORDER BY lower(name), id LIMIT ?",
@@ -139,7 +129,7 @@ const SqlDialect kSqlite = {
     " FROM ids",
     "SELECT program_id, version, is_beta, COUNT(DISTINCT user_id) FROM installs "
     "WHERE program_id IN (SELECT value FROM json_each(?)) GROUP BY program_id, version, is_beta",
-    &JsonIdArray,
+    "[]",
 };
 
 class SqliteStorage;
